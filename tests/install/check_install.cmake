@@ -1,0 +1,35 @@
+# Installs the build tree into a fresh prefix, checks the installed layout and
+# builds a consumer project against it with find_package(qx).
+#   -DBUILD_DIR=<build tree> -DSOURCE_DIR=<project source> -DWORK_DIR=<scratch>
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+foreach(f include/qx.h include/qx/records.h lib/libqx.a lib/cmake/qx/qxConfig.cmake lib/cmake/qx/qxTargets.cmake)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "installed tree lacks ${f}")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/consumer -B ${WORK_DIR}/consumer
+                        -DCMAKE_PREFIX_PATH=${prefix} -G Ninja
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "find_package(qx) failed for the consumer")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the consumer does not build against the installed library")
+endif()
+execute_process(COMMAND ${WORK_DIR}/consumer/consumer_c RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0 OR NOT out STREQUAL "consumer ok\n")
+  message(FATAL_ERROR "the consumer built against the installed library failed: ${out}")
+endif()
+if(EXISTS ${prefix}/lib/libqxmain.a)
+  if(NOT EXISTS ${WORK_DIR}/consumer/consumer_main)
+    message(FATAL_ERROR "libqxmain.a is installed but qx::main is not exported")
+  endif()
+endif()
+file(REMOVE_RECURSE ${WORK_DIR})
