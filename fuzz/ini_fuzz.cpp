@@ -1,0 +1,106 @@
+// Fuzzes the INI reader: the input is an INI file; every section it names is
+// read whole and key by key with buffers of several sizes, and every line is
+// normalised on its own.  Nothing may crash, hang or touch memory out of bounds.
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "qx.h"
+
+namespace {
+
+std::string g_file;
+std::string g_tmp;
+
+void write_input(const uint8_t* data, size_t size) {
+    std::FILE* out = std::fopen(g_file.c_str(), "wb");
+    if (out == nullptr) std::abort();
+    if (size > 0 && std::fwrite(data, 1, size, out) != size) std::abort();
+    std::fclose(out);
+}
+
+// The zero-separated entries of a result list.
+std::vector<std::string> entries(const char* list, int stored) {
+    std::vector<std::string> out;
+    for (int pos = 0; pos < stored;) {
+        const std::string entry(list + pos);
+        out.push_back(entry);
+        pos += static_cast<int>(entry.size()) + 1;
+    }
+    return out;
+}
+
+void read_keys(const std::string& section, const std::vector<std::string>& lines) {
+    std::array<char, 64> small{};
+    std::array<char, 9000> large{};
+    for (const std::string& line : lines) {
+        const std::string key = line.substr(0, line.find('='));
+        const int length = GetPrivateProfileString(section.c_str(), key.c_str(), "d", large.data(),
+                                                   static_cast<int>(large.size()), g_file.c_str());
+        if (length != static_cast<int>(std::strlen(large.data()))) std::abort();
+        GetPrivateProfileString(section.c_str(), key.c_str(), "default value", small.data(), 3, g_file.c_str());
+        if (small[2] != '\0') std::abort();
+        GetPrivateProfileInt(section.c_str(), key.c_str(), -1, g_file.c_str());
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The reader takes the INI semaphore: keep it away from the machine's.
+    unshare(CLONE_NEWIPC);
+    static char root[] = "/tmp/qx-ini-fuzz-XXXXXX";
+    if (mkdtemp(root) == nullptr) std::abort();
+    setenv("QX_ROOT", root, 1);
+    g_tmp = std::string(root) + "/tmp";
+    mkdir(g_tmp.c_str(), 0700);
+    g_file = std::string(root) + "/fuzz.ini";
+    std::atexit([] {
+        std::remove(g_file.c_str());
+        std::remove((g_tmp + "/ini.sema").c_str());
+        rmdir(g_tmp.c_str());
+        rmdir(root);
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    write_input(data, size);
+
+    std::array<char, 4096> names{};
+    const int stored = GetPrivateProfileSectionNames(names.data(), static_cast<int>(names.size()), g_file.c_str());
+    if (stored < 0 || stored > static_cast<int>(names.size()) - 2) std::abort();
+    std::array<char, 7> tiny{};
+    GetPrivateProfileSectionNames(tiny.data(), static_cast<int>(tiny.size()), g_file.c_str());
+
+    std::vector<char> section(2048);
+    for (const std::string& name : entries(names.data(), stored)) {
+        const int got = GetPrivateProfileSection(name.c_str(), section.data(), static_cast<int>(section.size()),
+                                                 g_file.c_str());
+        if (got < 0 || got > static_cast<int>(section.size()) - 2) std::abort();
+        read_keys(name, entries(section.data(), got));
+        GetPrivateProfileSection(name.c_str(), tiny.data(), static_cast<int>(tiny.size()), g_file.c_str());
+    }
+
+    // Each line normalised alone, in a buffer exactly its size.
+    const auto* text = reinterpret_cast<const char*>(data);
+    for (size_t start = 0; start < size;) {
+        const void* lf = std::memchr(text + start, '\n', size - start);
+        const size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - text) + 1 : size;
+        std::vector<char> line(text + start, text + end);
+        line.push_back('\0');
+        FormIniString(line.data());
+        if (std::strlen(line.data()) > end - start) std::abort();
+        start = end;
+    }
+    return 0;
+}
