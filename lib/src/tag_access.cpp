@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "attach_state.hpp"
+#include "qx/calendar.h"
 #include "qx/tagaccess.h"
 #include "qx/util.h"
 
@@ -146,6 +147,14 @@ TagsInternal* GetTagsInternal(void) {
 
 int WriteArchivAdd(void) {
     return 0;
+}
+
+double QXTimeToUTC(double localTime) {
+    return LocalTimeToUTC(KWZ_TimeZone, 0, localTime);
+}
+
+double QXUTCToTime(double utcTime) {
+    return UTCToLocalTime(KWZ_TimeZone, nullptr, utcTime);
 }
 
 }  // extern "C"
