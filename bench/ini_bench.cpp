@@ -68,16 +68,19 @@ void BM_BareReadAndScan(benchmark::State& state) {
 }
 BENCHMARK(BM_BareReadAndScan);
 
-// Keeps each run's time per iteration for the ratio.
+// Keeps each benchmark's CPU time per call (the median when repeated), so
+// that the ratio does not count time spent waiting for the busy machine.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                ns_per_call[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            const bool single = run.run_type == Run::RT_Iteration && run.iterations > 0;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (single || median) cpu_ns[run.run_name.function_name] = run.GetAdjustedCPUTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> ns_per_call;
+    std::map<std::string, double> cpu_ns;
 };
 
 }  // namespace
@@ -95,11 +98,11 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const double lookup = reporter.ns_per_call["BM_GetPrivateProfileString"];
-    const double bare = reporter.ns_per_call["BM_BareReadAndScan"];
+    const double lookup = reporter.cpu_ns["BM_GetPrivateProfileString"];
+    const double bare = reporter.cpu_ns["BM_BareReadAndScan"];
     if (lookup > 0 && bare > 0) {
         const double ratio = lookup / bare;
-        std::printf("GetPrivateProfileString / bare read and scan: %.2f (goal <= %.1f): %s\n", ratio, kGoalRatio,
+        std::printf("GetPrivateProfileString / bare read and scan (CPU time): %.2f (goal <= %.1f): %s\n", ratio, kGoalRatio,
                     ratio <= kGoalRatio ? "met" : "NOT met");
     }
     std::filesystem::remove_all(root);

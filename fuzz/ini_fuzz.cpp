@@ -53,6 +53,23 @@ void read_keys(const std::string& section, const std::vector<std::string>& lines
     }
 }
 
+// FormIniString as its steps read one by one.
+std::string normalised_stepwise(std::vector<char> line) {
+    NoCrLf(line.data(), static_cast<int>(std::strlen(line.data())));
+    NoComment(line.data());
+    StrTrim1(line.data());
+    std::string text(line.data());
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) return text;
+    std::vector<char> name(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(equals));
+    std::vector<char> value(text.begin() + static_cast<std::ptrdiff_t>(equals) + 1, text.end());
+    name.push_back('\0');
+    value.push_back('\0');
+    StrTrim1(name.data());
+    StrTrim1(value.data());
+    return std::string(name.data()) + "=" + value.data();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -98,8 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t end = lf != nullptr ? static_cast<size_t>(static_cast<const char*>(lf) - text) + 1 : size;
         std::vector<char> line(text + start, text + end);
         line.push_back('\0');
+        const std::string expected = normalised_stepwise(line);
         FormIniString(line.data());
-        if (std::strlen(line.data()) > end - start) std::abort();
+        if (expected != line.data()) std::abort();
         start = end;
     }
     return 0;

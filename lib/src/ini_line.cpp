@@ -47,6 +47,36 @@ std::span<char> LineReader::next() {
     return {line_.data(), used};
 }
 
+std::size_t normalise(char* line, std::size_t length) {
+    // NoCrLf, NoComment and StrTrim1 in one pass: CR, LF and '#' end the line.
+    std::size_t end = 0;
+    while (end < length && line[end] != '#' && line[end] != '\r' && line[end] != '\n') ++end;
+    NoCrLf(line + end, static_cast<int>(length - end));
+    line[end] = '\0';
+    std::size_t start = 0;
+    while (start < end && line[start] == ' ') ++start;
+    while (end > start && line[end - 1] == ' ') --end;
+
+    const auto* equals = static_cast<const char*>(std::memchr(line + start, '=', end - start));
+    std::size_t name_end = equals != nullptr ? static_cast<std::size_t>(equals - line) : end;
+    std::size_t value = name_end;  // first byte after the '=' and its blanks
+    if (equals != nullptr) {
+        while (name_end > start && line[name_end - 1] == ' ') --name_end;
+        ++value;
+        while (value < end && line[value] == ' ') ++value;
+    }
+    const std::size_t name_length = name_end - start;
+    std::memmove(line, line + start, name_length);
+    std::size_t total = name_length;
+    if (equals != nullptr) {
+        line[total++] = '=';
+        std::memmove(line + total, line + value, end - value);
+        total += end - value;
+    }
+    line[total] = '\0';
+    return total;
+}
+
 }  // namespace qx::ini
 
 extern "C" {
@@ -73,19 +103,7 @@ void StrTrim1(char* string) {
 }
 
 void FormIniString(char* line) {
-    if (line == nullptr) return;
-    NoCrLf(line, static_cast<int>(std::strlen(line)));
-    NoComment(line);
-    StrTrim1(line);
-    char* equals = std::strchr(line, '=');
-    if (equals == nullptr) return;
-    // The line is trimmed already, so only the blanks next to '=' remain.
-    char* name_end = equals;
-    while (name_end > line && name_end[-1] == ' ') --name_end;
-    const char* value = equals + 1;
-    while (*value == ' ') ++value;
-    *name_end = '=';
-    std::memmove(name_end + 1, value, std::strlen(value) + 1);
+    if (line != nullptr) qx::ini::normalise(line, std::strlen(line));
 }
 
 void maskiereRegExpr(const char* source, int length, char* destination) {

@@ -67,8 +67,8 @@ private:
     bool failed_ = false;
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
-    std::array<char, 16384> chunk_{};
-    std::array<char, QX_INI_LINE_SIZE> line_{};
+    std::array<char, 16384> chunk_;  // not cleared: only bytes read are used
+    std::array<char, QX_INI_LINE_SIZE> line_;
 };
 
 // Holds the machine-wide INI lock for its lifetime.
@@ -79,6 +79,9 @@ public:
     IniLock(const IniLock&) = delete;
     IniLock& operator=(const IniLock&) = delete;
 };
+
+// FormIniString of a line of the given string length; returns the new length.
+std::size_t normalise(char* line, std::size_t length);
 
 inline bool missing_name(const char* file) { return file == nullptr || *file == '\0'; }
 

@@ -20,16 +20,15 @@ using qx::ini::LineReader;
 
 // The name between the brackets of a normalised header line, NUL-terminated
 // in place; null for any other line.
-char* header_name(char* line) {
-    const std::size_t length = std::strlen(line);
+char* header_name(char* line, std::size_t length) {
     if (length < 2 || line[0] != '[' || line[length - 1] != ']') return nullptr;
     line[length - 1] = '\0';
     return line + 1;
 }
 
 // Appends an entry and its zero byte when it leaves room for the closing zero.
-void append_entry(std::span<char> out, int& stored, const char* entry) {
-    const int length = static_cast<int>(std::strlen(entry));
+void append_entry(std::span<char> out, int& stored, const char* entry, std::size_t entry_length) {
+    const int length = static_cast<int>(entry_length);
     if (length + stored >= static_cast<int>(out.size()) - 2) return;
     std::memcpy(out.data() + stored, entry, static_cast<std::size_t>(length) + 1);
     stored += length + 1;
@@ -48,13 +47,13 @@ int read_section(const char* section, std::span<char> out, const char* file) {
     bool inside = false;
     for (std::span<char> piece = reader.next(); !piece.empty(); piece = reader.next()) {
         char* line = piece.data();
-        FormIniString(line);
-        if (const char* name = header_name(line)) {
+        const std::size_t length = qx::ini::normalise(line, std::strlen(line));
+        if (const char* name = header_name(line, length)) {
             if (inside) break;  // only the first block of a section counts
             inside = strcasecmp(name, section) == 0;
             continue;
         }
-        if (inside && *line != '\0') append_entry(out, stored, line);
+        if (inside && length > 0) append_entry(out, stored, line, length);
     }
     return stored;
 }
@@ -99,8 +98,9 @@ int GetPrivateProfileSectionNames(char* lpszReturnBuffer, int nSize, const char*
     LineReader reader(fd.get());
     int stored = 0;
     for (std::span<char> piece = reader.next(); !piece.empty(); piece = reader.next()) {
-        FormIniString(piece.data());
-        if (const char* name = header_name(piece.data())) append_entry(out, stored, name);
+        char* line = piece.data();
+        const std::size_t length = qx::ini::normalise(line, std::strlen(line));
+        if (const char* name = header_name(line, length)) append_entry(out, stored, name, length - 2);
     }
     return stored;
 }
