@@ -39,7 +39,7 @@ class RangeRead {
 public:
     RangeRead(int kind, int interval, double start, int32_t n, const int32_t* tags, uint8_t* table,
               int64_t capacity)
-        : kind_(kind), interval_(interval), start_(start), n_(n), tags_(tags), table_(table),
+        : interval_(interval), start_(start), n_(n), tags_(tags), table_(table),
           capacity_(capacity), width_(uint32_t(getTypeCodeLen(short(kind)))) {}
 
     int64_t highest() const { return highest_; }
@@ -88,7 +88,6 @@ private:
     void gather_time_major(QXDB& db, const Geometry& g, const std::vector<Sample>& samples);
     void gather_tag_major(QXDB& db, const Geometry& g, const std::vector<Sample>& samples);
 
-    int kind_;
     int interval_;
     double start_;
     int32_t n_;
@@ -196,6 +195,17 @@ void RangeRead::gather_tag_major(QXDB& db, const Geometry& g, const std::vector<
         if (s.row >= 0 && s.row < capacity_) note_row(s.row);
 }
 
+// A reader wrote nothing, so it closes without the fsync of QXDBClose2
+// (which would wait for the disk on every file read).
+void close_read_only(QXDB& db) {
+    std::free(db.Header);
+    std::free(db.Index);
+    db.Header = nullptr;
+    db.Index = nullptr;
+    if (db.fd > 0) close(db.fd);
+    db.fd = -1;
+}
+
 Open open_file(QXDB& db, bool first, bool tag_major) {
     struct stat st;
     if (stat(db.Path, &st) != 0) {
@@ -214,7 +224,7 @@ Open open_file(QXDB& db, bool first, bool tag_major) {
         ux_print_moni(first ? "ReadArchivSortTime(A): Datei geoeffnet: %s" : "ReadArchivSortTime(): Datei geoeffnet: %s",
                       db.Path);
     if (db.Header == nullptr || db.Index == nullptr || db.Header->Inter == 0) {
-        QXDBClose2(&db, 0);
+        close_read_only(db);
         ux_print_moni(first ? "ArchivDateiname: %s Header->Inter == 0" : "ArchivDateiname(B): %s Header->Inter == 0",
                       db.Path);
         return Open::Unusable;
@@ -301,7 +311,7 @@ int32_t read_range(QXDB* db, int kind, double start, double end, const VelmoSyst
                     if (!first) {
                         reader.gather(file, samples, false);
                         samples.clear();
-                        QXDBClose2(&file, 0);
+                        close_read_only(file);
                     }
                     const Open state = open_file(file, first, false);
                     if (state == Open::TooSmall) {
@@ -336,7 +346,7 @@ int32_t read_range(QXDB* db, int kind, double start, double end, const VelmoSyst
             t += step;
         }
         reader.gather(file, samples, tag_major);
-        QXDBClose2(&file, 0);  // a caller's tag-major handle keeps its name
+        close_read_only(file);  // a caller's tag-major handle keeps its name
     }
     const int64_t count = reader.highest() + 1;
     *rows = int32_t(count);

@@ -54,6 +54,24 @@ TEST_F(ArchiveReadTest, RangeIsRoundedToTheInterval) {
     EXPECT_EQ(Read(Jul(2024, 3, 15, 11), Jul(2024, 3, 15, 10), {1}, table), 0);
 }
 
+// A day file laid out by hand (tests/data/archive): tags 1, 2, 3 and 5,
+// value tag x 100 + row in rows 0 to 3 and 95, tag 3 empty in row 2.
+TEST_F(ArchiveReadTest, ReadsAFileWrittenElsewhere) {
+    std::filesystem::copy_file(qx_test::DataFile("archive/20240315.DATA"), dir_ / "20240315.DATA");
+    Table<double> table;
+    ASSERT_EQ(Read(Jul(2024, 3, 15), Jul(2024, 3, 15, 1), {5, 3, 4}, table), 4);
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(table.data[r * 3], 500.0 + r);
+        if (r == 2)
+            EXPECT_TRUE(std::isnan(table.data[r * 3 + 1]));
+        else
+            EXPECT_EQ(table.data[r * 3 + 1], 300.0 + r);
+        EXPECT_TRUE(std::isnan(table.data[r * 3 + 2]));  // tag 4 is not in the file
+    }
+    ASSERT_EQ(Read(Jul(2024, 3, 15), Jul(2024, 3, 15, 23, 59), {1, 2, 3, 5}, table), 96);
+    EXPECT_EQ(table.data[95 * 4 + 1], 295.0);
+}
+
 TEST_F(ArchiveReadTest, MissingDayAndMissingTagStayEmpty) {
     FillDay(2024, 3, 15, {1, 2}, 90, 95);
     FillDay(2024, 3, 17, {2}, 0, 1);  // the 16th has no file; tag 1 is not in the 17th
