@@ -11,24 +11,14 @@
 #include <vector>
 
 #include "qx.h"
+#include "../tests/lib/calendar_example_zone.hpp"
 
 namespace {
 
+using qx_test::ExampleZone;
+
 constexpr double kGoalPerSecond = 5e6;
 constexpr size_t kSamples = 4096;  // a power of two
-
-KWZ_TimeZoneRecord ExampleZone() {
-    KWZ_TimeZoneRecord zone{};
-    zone.Bias = -60;
-    zone.DaylightBias = -60;
-    zone.DaylightDate.wMonth = 3;
-    zone.DaylightDate.wDay = 5;
-    zone.DaylightDate.wHour = 2;
-    zone.StandardDate.wMonth = 10;
-    zone.StandardDate.wDay = 5;
-    zone.StandardDate.wHour = 3;
-    return zone;
-}
 
 // UTC instants spread over 2000..2037, so every year's rule is worked out.
 std::vector<time_t> SampleEpochs() {

@@ -11,26 +11,11 @@
 #include <string>
 
 #include "qx.h"
+#include "calendar_example_zone.hpp"
 
 namespace {
 
-// Bias -60, daylight time (bias -60) from the last Sunday of March 02:00 to
-// the last Sunday of October 03:00.
-KWZ_TimeZoneRecord ExampleZone() {
-    KWZ_TimeZoneRecord zone{};
-    zone.Bias = -60;
-    zone.DaylightBias = -60;
-    zone.StandardBias = 0;
-    zone.DaylightDate.wMonth = 3;
-    zone.DaylightDate.wDayOfWeek = 0;
-    zone.DaylightDate.wDay = 5;
-    zone.DaylightDate.wHour = 2;
-    zone.StandardDate.wMonth = 10;
-    zone.StandardDate.wDayOfWeek = 0;
-    zone.StandardDate.wDay = 5;
-    zone.StandardDate.wHour = 3;
-    return zone;
-}
+using qx_test::ExampleZone;
 
 double Jul(int year, int month, int day, int hour = 0, int min = 0, int sec = 0) {
     return TimeToJul(time_velmo{year, month, day, hour, min, sec});
