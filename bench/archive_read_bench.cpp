@@ -13,25 +13,21 @@
 #include <string>
 #include <vector>
 
+#include "archive_bench.hpp"
 #include "qx.h"
 
 namespace {
 
-constexpr int kTags = 4096;
+using namespace archive_bench;
 
 struct DayFile {
-    std::filesystem::path dir;
-    VelmoSystem sys{};
+    ArchiveDir archive;
+    VelmoSystem& sys = archive.sys;
     std::vector<int32_t> tags;
     double day = 0;
     std::string path;
 
     DayFile() {
-        char pattern[] = "/tmp/qx-archive-bench-XXXXXX";
-        dir = mkdtemp(pattern);
-        sys.inter = 900;
-        sys.stoer_takt = 60;
-        std::snprintf(sys.dir_archiv, sizeof sys.dir_archiv, "%s", dir.c_str());
         time_velmo tv{2024, 3, 15, 0, 0, 0};
         day = TimeToJul(tv);
         tags.resize(kTags);
@@ -44,10 +40,6 @@ struct DayFile {
         }
         path = db.Path;
         QXDBClose2(&db, 0);
-    }
-    ~DayFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
 };
 
@@ -75,11 +67,6 @@ struct QuietStdout {
 
 double g_read_ns = 0;
 double g_archive_ns = 0;
-
-double PerIteration(std::chrono::steady_clock::time_point begin, benchmark::State& state) {
-    const auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count();
-    return state.iterations() ? ns / double(state.iterations()) : 0;
-}
 
 void BM_OneReadOfTheDayFile(benchmark::State& state) {
     DayFile& f = Fixture();

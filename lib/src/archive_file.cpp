@@ -248,6 +248,15 @@ const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag) {
         std::bsearch(&tag, index.data(), index.size(), sizeof(ArchivIndexEntry), DBCompareTagList2));
 }
 
+bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n) {
+    const auto index = index_entries(db);
+    if (n != g.ntags || index.size() != size_t(n)) return false;
+    bool same = true;
+    for (size_t j = 0; j < index.size(); ++j)
+        same &= int32_t(index[j].TagNr) == tags[j] && index[j].Offset == kHeaderSize + j * g.width;
+    return same;
+}
+
 int64_t time_major_column(const ArchivIndexEntry& entry, const Geometry& g) {
     const uint64_t column = uint64_t(entry.Offset) - kHeaderSize;
     if (entry.Offset < kHeaderSize || column + g.width > g.row_bytes) return -1;
@@ -450,7 +459,9 @@ int QXDBExtendSortTime(QXDB* db, const VelmoSystem* sys, short kind, int nTags, 
         return -9;
     }
     bool any_new = false;
-    for (int i = 0; i < nTags && !any_new; ++i) any_new = find_entry(*db, tagNrs[i]) == nullptr;
+    if (matches_row_layout(*db, old, tagNrs, nTags)) return 0;
+    EntryFinder finder(*db);
+    for (int i = 0; i < nTags && !any_new; ++i) any_new = finder.find(tagNrs[i]) == nullptr;
     if (!any_new) return 0;
 
     std::vector<int32_t> old_tags;

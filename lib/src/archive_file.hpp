@@ -47,6 +47,29 @@ std::span<const ArchivIndexEntry> index_entries(const QXDB& db);
 // Index entry of a tag number, or null when the file doesn't hold it.
 const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag);
 
+// True when the tag list is exactly the file's index, in order, and the
+// entries lie side by side as in a time-major row: a step of such a list
+// replaces whole rows.
+bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n);
+
+// The same lookup for tag lists that mostly follow the index order: the
+// entry after the previous hit is tried first, then the index is bisected.
+class EntryFinder {
+public:
+    explicit EntryFinder(const QXDB& db) : db_(db), index_(index_entries(db)) {}
+    const ArchivIndexEntry* find(int32_t tag) {
+        if (next_ < index_.size() && int32_t(index_[next_].TagNr) == tag) return &index_[next_++];
+        const ArchivIndexEntry* e = find_entry(db_, tag);
+        if (e != nullptr) next_ = size_t(e - index_.data()) + 1;
+        return e;
+    }
+
+private:
+    const QXDB& db_;
+    std::span<const ArchivIndexEntry> index_;
+    size_t next_ = 0;
+};
+
 // Byte offset of an entry's slot inside a time-major row, or -1 when the
 // entry does not point into the first row (a corrupt index).
 int64_t time_major_column(const ArchivIndexEntry& entry, const Geometry& g);

@@ -116,8 +116,9 @@ void RangeRead::gather(QXDB& db, const std::vector<Sample>& samples, bool tag_ma
 void RangeRead::gather_time_major(QXDB& db, const Geometry& g, const std::vector<Sample>& samples) {
     columns_.assign(size_t(n_), -1);
     bool identity = g.ntags == n_;
+    EntryFinder finder(db);
     for (int32_t k = 0; k < n_; ++k) {
-        const ArchivIndexEntry* entry = find_entry(db, tags_[k]);
+        const ArchivIndexEntry* entry = finder.find(tags_[k]);
         if (entry != nullptr) columns_[size_t(k)] = time_major_column(*entry, g);
         identity = identity && columns_[size_t(k)] == int64_t(k) * int64_t(width_);
     }

@@ -41,6 +41,15 @@ bool prepare_file(QXDB* db, bool log_to_queue) {
     return db->Header != nullptr && db->Index != nullptr;
 }
 
+void write_row(const QXDB& db, const void* row, uint64_t bytes, uint64_t pos) {
+    errno = 0;
+    const int64_t put = write_at(db.fd, row, size_t(bytes), pos);
+    if (put < 0 && errno == EINVAL)
+        log_error("WriteArchivInter(): lseek(2): err=%d(%s)", errno, strerror(errno));
+    else if (put != int64_t(bytes))
+        log_info("WriteArchivInter(): write(): err=%d(%s)", errno, strerror(errno));
+}
+
 int direct_write(QXDB* db, int kind, const char* fail_text, double time, int n, const VelmoSystem* sys,
                  const int32_t* tags, const double* values, const uint32_t* status) {
     char previous[sizeof db->Path];
@@ -73,6 +82,12 @@ int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* t
     const int64_t row = seconds_in_period(time, is_detail(kind)) / g.inter;
     if (row >= g.ninter) return 0;
     const uint64_t pos = kHeaderSize + uint64_t(row) * g.row_bytes;
+    if (matches_row_layout(*db, g, tagNrs, n)) {
+        // The step covers every slot of the row: nothing of the old row stays.
+        const void* row = is_status(kind) ? static_cast<const void*>(status) : static_cast<const void*>(values);
+        write_row(*db, row, g.row_bytes, pos);
+        return 0;
+    }
     uint8_t* data = nullptr;
     try {
         data = row_buffer(size_t(g.row_bytes)).data();
@@ -80,16 +95,21 @@ int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* t
         log_error("ERROR: WriteArchivIntern: Index == NULL");
         return -4;
     }
-    std::memset(data, 0xFF, size_t(g.row_bytes));
-    // Reading the row first keeps the slots of tags this step doesn't carry.
+    // Reading the row first keeps the slots of tags this step doesn't carry;
+    // what can't be read is taken as empty.
     errno = 0;
     const int64_t got = read_at(db->fd, data, size_t(g.row_bytes), pos);
-    if (got < 0 && errno == EINVAL)
-        log_error("WriteArchivInter(): lseek(2) read old val: err=%d(%s)", errno, strerror(errno));
-    else if (got != int64_t(g.row_bytes))
-        log_info("WriteArchivInter(): read() old val: err=%d(%s)", errno, strerror(errno));
+    if (got != int64_t(g.row_bytes)) {
+        if (got < 0 && errno == EINVAL)
+            log_error("WriteArchivInter(): lseek(2) read old val: err=%d(%s)", errno, strerror(errno));
+        else
+            log_info("WriteArchivInter(): read() old val: err=%d(%s)", errno, strerror(errno));
+        const size_t kept = got > 0 ? size_t(got) : 0;
+        std::memset(data + kept, 0xFF, size_t(g.row_bytes) - kept);
+    }
+    EntryFinder finder(*db);
     for (int i = 0; i < n; ++i) {
-        const ArchivIndexEntry* entry = find_entry(*db, tagNrs[i]);
+        const ArchivIndexEntry* entry = finder.find(tagNrs[i]);
         const int64_t column = entry ? time_major_column(*entry, g) : -1;
         if (column < 0) continue;
         if (is_status(kind))
@@ -97,12 +117,7 @@ int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* t
         else
             std::memcpy(data + column, values + i, sizeof(double));
     }
-    errno = 0;
-    const int64_t put = write_at(db->fd, data, size_t(g.row_bytes), pos);
-    if (put < 0 && errno == EINVAL)
-        log_error("WriteArchivInter(): lseek(2): err=%d(%s)", errno, strerror(errno));
-    else if (put != int64_t(g.row_bytes))
-        log_info("WriteArchivInter(): write(): err=%d(%s)", errno, strerror(errno));
+    write_row(*db, data, g.row_bytes, pos);
     return 0;
 }
 
