@@ -11,7 +11,7 @@ jobs=${QX_JOBS:-$(nproc)}
 fuzz_seconds=${QX_FUZZ_SECONDS:-60}
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev util-linux socat procps)
+          libbenchmark-dev util-linux socat procps tzdata)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
