@@ -19,6 +19,7 @@
 
 #include "qx/calendar.h"
 #include "qx/msq.h"
+#include "qx/timezone.h"
 #include "qx/util.h"
 
 namespace qx::archive {
@@ -118,7 +119,8 @@ void fill_header(const QXDB& db, int32_t ntags, uint32_t index_offset, ArchivHea
     h.Fixed1 = 1;
     h.IndexOffset = index_offset;
     h.Fixed3 = 3;
-    KWZ_TimeZoneRecord zone{};
+    KWZ_TimeZoneRecord zone{};  // stays zero without a zone table
+    GetTimeZoneInformation(&zone);
     static_assert(sizeof zone == sizeof h.TimeZone);
     std::memcpy(h.TimeZone, &zone, sizeof h.TimeZone);
     h.ByteOrder = htons(0x1234) == 0x1234 ? QX_ARCHIV_BIG_ENDIAN : QX_ARCHIV_LITTLE_ENDIAN;

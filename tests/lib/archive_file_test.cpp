@@ -105,6 +105,20 @@ TEST_F(ArchiveTest, CreatedFilesMatchTheLayoutByteForByte) {
     EXPECT_EQ(U32(Bytes("20240315.DATA"), 24), 2848u);
 }
 
+TEST_F(ArchiveTest, HeaderCarriesTheDefaultTimeZone) {
+    std::filesystem::copy_file(qx_test::DataFile("timezone/example.ini"), sandbox_.path("/home/kwz/MS_TZInfo.ini"));
+    QXDB db{};
+    const int32_t tag = 1;
+    MakeReadArchivName2(&db, 1, ".DATA", &sys_, Jul(2024, 3, 15));
+    ASSERT_EQ(QXDBCreateSortTime(&db, 1, 1, &tag), 0);
+    const std::string bytes = Bytes("20240315.DATA");
+    EXPECT_EQ(U32(bytes, 32), uint32_t(-60));       // Bias
+    EXPECT_EQ(U16(bytes, 32 + 68 + 2), 10u);        // StandardDate.wMonth
+    EXPECT_EQ(U16(bytes, 32 + 152 + 2), 3u);        // DaylightDate.wMonth
+    EXPECT_EQ(U32(bytes, 32 + 168), uint32_t(-60));  // DaylightBias
+    EXPECT_EQ(U32(bytes, 208), QX_ARCHIV_LITTLE_ENDIAN);
+}
+
 TEST_F(ArchiveTest, CreationWithoutTagsCreatesNothing) {
     QXDB db{};
     MakeReadArchivName2(&db, 1, ".DATA", &sys_, Jul(2024, 3, 15));
