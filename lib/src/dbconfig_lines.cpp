@@ -24,6 +24,35 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+void blanks_for_tabs(char* text, std::size_t n) {
+    char* const end = text + n;
+    for (char* p = text; p < end && (p = static_cast<char*>(std::memchr(p, '\t', static_cast<std::size_t>(end - p)))) != nullptr;)
+        *p++ = ' ';
+}
+
+// Trailing CR and LF, then trailing blanks, then leading blanks of a text
+// without tabs: returns the new start, n becomes the trimmed length.
+char* trim_range(char* text, std::size_t& n) {
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
+    while (n > 0 && text[n - 1] == ' ') --n;
+    std::size_t start = 0;
+    while (start < n && text[start] == ' ') ++start;
+    n -= start;
+    return text + start;
+}
+
+// Cuts a text of length n at its last "#" before the final character,
+// unless "#QNAN" stands there; returns the new length.
+std::size_t cut_comment(char* text, std::size_t n) {
+    if (n < 2) return n;
+    char* hash = static_cast<char*>(::memrchr(text, '#', n - 1));
+    if (hash == nullptr) return n;
+    const std::size_t at = static_cast<std::size_t>(hash - text);
+    if (n - at >= 5 && std::memcmp(hash, "#QNAN", 5) == 0) return n;
+    *hash = '\0';
+    return at;
+}
+
 }  // namespace
 
 LineReader::LineReader(const char* path) {
@@ -112,13 +141,19 @@ bool LineReader::next(std::size_t max_chars, std::string_view& line) {
 }
 
 std::size_t PreparedLine::prepare(std::string_view raw) {
-    const std::size_t n = std::min(raw.size(), text_.size() - 1);
-    std::memcpy(text_.data(), raw.data(), n);
-    text_[n] = '\0';
+    std::size_t n = std::min(raw.size(), text_.size() - 1);
     // A NUL byte in the line ends it, as for any C text.
-    const std::size_t length = std::strlen(text_.data());
-    StrTrim2Comment(text_.data(), static_cast<int>(length + 1));
-    return std::strlen(text_.data());
+    if (const void* nul = std::memchr(raw.data(), '\0', n)) n = static_cast<std::size_t>(static_cast<const char*>(nul) - raw.data());
+    char* text = text_.data();
+    std::memcpy(text, raw.data(), n);
+    text[n] = '\0';
+    // StrTrim2Comment, on a text whose length is known.
+    n = cut_comment(text, n);
+    blanks_for_tabs(text, n);
+    const char* start = trim_range(text, n);
+    std::memmove(text, start, n);
+    text[n] = '\0';
+    return n;
 }
 
 bool may_be_header(std::string_view raw) {
@@ -132,15 +167,24 @@ bool header_equals(const char* line, std::size_t length, std::string_view header
     return length == header.size() && ::strncasecmp(line, header.data(), length) == 0;
 }
 
-bool split_key_value(char* line, std::size_t length, bool trim_value, char*& key, char*& value) {
+bool split_key_value(char* line, std::size_t length, bool trim_value, char*& key, char*& value,
+                     std::size_t* value_length) {
     char* eq = static_cast<char*>(std::memchr(line, '=', length));
     if (eq == nullptr) return false;
-    *eq = '\0';
-    key = line;
-    StrTrim2(key, static_cast<int>(eq - line));
+    // A prepared line holds no tab any more, so trimming is cutting.
+    std::size_t key_length = static_cast<std::size_t>(eq - line);
+    key = trim_range(line, key_length);
+    key[key_length] = '\0';
     value = eq + 1;
-    if (trim_value) StrTrim2(value, static_cast<int>(line + length - value) + 1);
+    std::size_t n = static_cast<std::size_t>(line + length - value);
+    if (trim_value) trim_text(value, n);
+    if (value_length != nullptr) *value_length = n;
     return true;
+}
+
+void trim_text(char*& text, std::size_t& length) {
+    text = trim_range(text, length);
+    text[length] = '\0';
 }
 
 int32_t read_long32(const char* text) {
@@ -150,16 +194,19 @@ int32_t read_long32(const char* text) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(value)));
 }
 
-double read_double(const char* text) {
-    // The writer's own numbers ("-12.5", "1e+20", "-nan") take the fast path;
-    // everything else (blanks, "+", hex, "#QNAN") goes through atofnan.
+double read_double(const char* text) { return read_double(text, std::strlen(text)); }
+
+double read_double(const char* text, std::size_t length) {
+    // The writer's own numbers ("-12.5", "1e+20", "-nan") take the fast path:
+    // when from_chars takes the whole text, strtod would read the same.
+    // Everything else (blanks, "+", hex, "#QNAN", trailing text) goes
+    // through atofnan.
     const char first = text[0];
     if ((first >= '0' && first <= '9') || first == '-' || first == '.') {
-        const char* end = text + std::strlen(text);
+        const char* end = text + length;
         double value = 0.0;
         const auto [ptr, ec] = std::from_chars(text, end, value, std::chars_format::general);
-        const bool hex_like = std::strpbrk(text, "xX") != nullptr;
-        if (ec == std::errc() && ptr == end && !hex_like) return std::isnan(value) ? GetNan() : value;
+        if (ec == std::errc() && ptr == end) return std::isnan(value) ? GetNan() : value;
     }
     return atofnan(text);
 }
@@ -178,27 +225,16 @@ extern "C" void StrTrim2(char* text, int length) {
     if (text == nullptr || length <= 0) return;
     const std::size_t size = static_cast<std::size_t>(length);
     std::size_t n = strnlen(text, size);
-    for (std::size_t i = 0; i < n; ++i)
-        if (text[i] == '\t') text[i] = ' ';
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n')) --n;
-    while (n > 0 && text[n - 1] == ' ') --n;
-    std::size_t start = 0;
-    while (start < n && text[start] == ' ') ++start;
-    if (start > 0) std::memmove(text, text + start, n - start);
-    n -= start;
+    qx::dbconfig::blanks_for_tabs(text, n);
+    const char* start = qx::dbconfig::trim_range(text, n);
+    std::memmove(text, start, n);
     std::memset(text + n, 0, size - n);
 }
 
 extern "C" void StrTrim2Comment(char* text, int length) {
     if (text == nullptr || length <= 0) return;
     const std::size_t n = strnlen(text, static_cast<std::size_t>(length));
-    if (n >= 2) {
-        // The line's final character does not count (normally its LF).
-        if (void* hash = ::memrchr(text, '#', n - 1)) {
-            char* at = static_cast<char*>(hash);
-            if (std::strncmp(at, "#QNAN", 5) != 0) *at = '\0';
-        }
-    }
+    qx::dbconfig::cut_comment(text, n);
     StrTrim2(text, length);
 }
 

@@ -64,13 +64,19 @@ bool for_each_line_in_section(const char* path, std::string_view header, std::si
 
 // Splits a prepared line at its first "=".  The key is trimmed; the value is
 // trimmed unless trim_value is false.  False for a line without "=".
-bool split_key_value(char* line, std::size_t length, bool trim_value, char*& key, char*& value);
+// value_length, when given, receives the value's length.
+bool split_key_value(char* line, std::size_t length, bool trim_value, char*& key, char*& value,
+                     std::size_t* value_length = nullptr);
+// Trims a text of a prepared line in place: text moves to its first
+// character, length shrinks, a NUL ends it.
+void trim_text(char*& text, std::size_t& length);
 
 // atol/atoi of the file: the decimal at the start (after blanks), keeping the
 // low 32 bits, so "4294967295" reads as -1.  Never undefined on overflow.
 int32_t read_long32(const char* text);
 // atofnan with a fast path for plain decimal numbers; same results.
 double read_double(const char* text);
+double read_double(const char* text, std::size_t length);
 
 // Copies at most max_chars characters of text into dest (dest_size bytes,
 // cleared first).

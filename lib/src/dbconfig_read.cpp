@@ -122,50 +122,58 @@ enum class TagKey : uint8_t { TagNr, Bez, Fkt, TagAdd, Status, Ist, Dba, Dbe, An
                               Arch, Nach, Zeiger, HByte, Hint, Hdouble, Text, HLog };
 
 struct TagKeyDef {
-    std::string_view name;  // lower case
     TagKey key;
     uint8_t index;
 };
 
-// Every key of a tag block, sorted for a binary search: a block has 45 lines
-// and a file thousands of blocks, so the key lookup must not be a long chain.
-constexpr auto kTagKeys = [] {
-    std::array<TagKeyDef, 45> keys{{
-        {"tagnr", TagKey::TagNr, 0}, {"bez", TagKey::Bez, 0}, {"fkt", TagKey::Fkt, 0},
-        {"tagadd", TagKey::TagAdd, 0}, {"status", TagKey::Status, 0}, {"ist", TagKey::Ist, 0},
-        {"dba", TagKey::Dba, 0}, {"dbe", TagKey::Dbe, 0}, {"anz", TagKey::Anz, 0},
-        {"summe", TagKey::Summe, 0}, {"mittel", TagKey::Mittel, 0},
-        {"arch[0]", TagKey::Arch, 0}, {"arch[1]", TagKey::Arch, 1}, {"arch[2]", TagKey::Arch, 2},
-        {"arch[3]", TagKey::Arch, 3}, {"nach", TagKey::Nach, 0},
-        {"zeiger[0]", TagKey::Zeiger, 0}, {"zeiger[1]", TagKey::Zeiger, 1}, {"zeiger[2]", TagKey::Zeiger, 2},
-        {"zeiger[3]", TagKey::Zeiger, 3}, {"zeiger[4]", TagKey::Zeiger, 4},
-        {"hbyte[0]", TagKey::HByte, 0}, {"hbyte[1]", TagKey::HByte, 1},
-        {"hint[0]", TagKey::Hint, 0}, {"hint[1]", TagKey::Hint, 1}, {"hint[2]", TagKey::Hint, 2},
-        {"hint[3]", TagKey::Hint, 3}, {"hint[4]", TagKey::Hint, 4}, {"hint[5]", TagKey::Hint, 5},
-        {"hint[6]", TagKey::Hint, 6}, {"hint[7]", TagKey::Hint, 7}, {"hint[8]", TagKey::Hint, 8},
-        {"hint[9]", TagKey::Hint, 9},
-        {"hdouble[0]", TagKey::Hdouble, 0}, {"hdouble[1]", TagKey::Hdouble, 1},
-        {"hdouble[2]", TagKey::Hdouble, 2}, {"hdouble[3]", TagKey::Hdouble, 3},
-        {"hdouble[4]", TagKey::Hdouble, 4}, {"hdouble[5]", TagKey::Hdouble, 5},
-        {"hdouble[6]", TagKey::Hdouble, 6}, {"hdouble[7]", TagKey::Hdouble, 7},
-        {"hdouble[8]", TagKey::Hdouble, 8}, {"hdouble[9]", TagKey::Hdouble, 9},
-        {"text", TagKey::Text, 0}, {"hlog", TagKey::HLog, 0},
-    }};
-    std::sort(keys.begin(), keys.end(), [](const TagKeyDef& a, const TagKeyDef& b) { return a.name < b.name; });
-    return keys;
-}();
+// A key name of at most 8 characters packed into one integer, so that the
+// lookup of the 45 keys of a tag block costs a few integer compares.
+constexpr uint64_t pack(std::string_view name) {
+    uint64_t packed = 0;
+    for (char c : name) packed = packed << 8 | static_cast<uint8_t>(c);
+    return packed;
+}
 
-const TagKeyDef* find_tag_key(const char* key) {
-    char lower[16];
-    std::size_t n = 0;
-    for (; key[n] != '\0'; ++n) {
-        if (n == sizeof lower) return nullptr;  // longer than any key
-        lower[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[n])));
+struct BaseKey {
+    uint64_t packed;  // lower case name
+    TagKey key;
+    uint8_t count;    // indexed keys "name[0]".."name[count-1]"; 0 = not indexed
+};
+
+constexpr BaseKey kTagKeys[] = {
+    {pack("hdouble"), TagKey::Hdouble, 10}, {pack("hint"), TagKey::Hint, 10}, {pack("zeiger"), TagKey::Zeiger, 5},
+    {pack("arch"), TagKey::Arch, 4},        {pack("hbyte"), TagKey::HByte, 2}, {pack("tagnr"), TagKey::TagNr, 0},
+    {pack("bez"), TagKey::Bez, 0},          {pack("fkt"), TagKey::Fkt, 0},     {pack("tagadd"), TagKey::TagAdd, 0},
+    {pack("status"), TagKey::Status, 0},    {pack("ist"), TagKey::Ist, 0},     {pack("dba"), TagKey::Dba, 0},
+    {pack("dbe"), TagKey::Dbe, 0},          {pack("anz"), TagKey::Anz, 0},     {pack("summe"), TagKey::Summe, 0},
+    {pack("mittel"), TagKey::Mittel, 0},    {pack("nach"), TagKey::Nach, 0},   {pack("text"), TagKey::Text, 0},
+    {pack("hlog"), TagKey::HLog, 0},
+};
+
+// The key of a tag block, compared without regard to case; false for any
+// other key ("Hint[10]", "Hint[ 1]", "Fkt[0]" ...).
+bool find_tag_key(const char* key, TagKeyDef& def) {
+    std::size_t name_length = 0;
+    uint64_t packed = 0;
+    for (; key[name_length] != '\0' && key[name_length] != '['; ++name_length) {
+        if (name_length == 8) return false;  // longer than any key
+        char c = key[name_length];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        packed = packed << 8 | static_cast<uint8_t>(c);
     }
-    const std::string_view wanted(lower, n);
-    const auto it = std::lower_bound(kTagKeys.begin(), kTagKeys.end(), wanted,
-                                     [](const TagKeyDef& d, std::string_view w) { return d.name < w; });
-    return it != kTagKeys.end() && it->name == wanted ? &*it : nullptr;
+    for (const BaseKey& base : kTagKeys) {
+        if (base.packed != packed) continue;
+        const char* rest = key + name_length;
+        if (base.count == 0) {
+            def = {base.key, 0};
+            return rest[0] == '\0';
+        }
+        const int digit = rest[0] == '[' ? rest[1] - '0' : -1;
+        if (digit < 0 || digit >= base.count || rest[2] != ']' || rest[3] != '\0') return false;
+        def = {base.key, static_cast<uint8_t>(digit)};
+        return true;
+    }
+    return false;
 }
 
 bool tag_number_valid(int32_t tag) { return tag >= 0 && tag <= QX_N_TAG; }
@@ -223,7 +231,7 @@ void read_sum_entry(int32_t sum_tag, const char* value) {
     }
 }
 
-void apply_tag_key(Tags& tag, int32_t number, const TagKeyDef& def, const char* value) {
+void apply_tag_key(Tags& tag, int32_t number, const TagKeyDef& def, const char* value, std::size_t length) {
     const uint8_t i = def.index;
     switch (def.key) {
         case TagKey::TagNr: break;
@@ -234,18 +242,18 @@ void apply_tag_key(Tags& tag, int32_t number, const TagKeyDef& def, const char* 
         case TagKey::Fkt: tag.Fkt = read_long32(value); break;
         case TagKey::TagAdd: read_sum_entry(number, value); break;
         case TagKey::Status: tag.Status = static_cast<uint32_t>(read_long32(value)); break;
-        case TagKey::Ist: tag.Ist = read_double(value); break;
-        case TagKey::Dba: tag.Dba = read_double(value); break;
-        case TagKey::Dbe: tag.Dbe = read_double(value); break;
-        case TagKey::Anz: tag.Anz = read_double(value); break;
-        case TagKey::Summe: tag.Summe = read_double(value); break;
-        case TagKey::Mittel: tag.Mittel = read_double(value); break;
+        case TagKey::Ist: tag.Ist = read_double(value, length); break;
+        case TagKey::Dba: tag.Dba = read_double(value, length); break;
+        case TagKey::Dbe: tag.Dbe = read_double(value, length); break;
+        case TagKey::Anz: tag.Anz = read_double(value, length); break;
+        case TagKey::Summe: tag.Summe = read_double(value, length); break;
+        case TagKey::Mittel: tag.Mittel = read_double(value, length); break;
         case TagKey::Arch: tag.Arch[i] = static_cast<uint8_t>(read_long32(value)); break;
         case TagKey::Nach: tag.Nach = read_long32(value); break;
         case TagKey::Zeiger: tag.Zeiger[i] = read_long32(value); break;
         case TagKey::HByte: tag.HByte[i] = static_cast<uint8_t>(read_long32(value)); break;
         case TagKey::Hint: tag.Hint[i] = read_long32(value); break;
-        case TagKey::Hdouble: tag.Hdouble[i] = read_double(value); break;
+        case TagKey::Hdouble: tag.Hdouble[i] = read_double(value, length); break;
         case TagKey::Text: copy_text(tag.Text, sizeof tag.Text, value, sizeof tag.Text - 1); break;
         case TagKey::HLog: read_hlog(tag.HLog, value); break;
     }
@@ -354,16 +362,15 @@ int QX_ReadTagInfo(const char* path) {
         // only once the key is known.
         char* key = nullptr;
         char* value = nullptr;
-        if (!split_key_value(line, length, false, key, value)) return;
-        const TagKeyDef* def = find_tag_key(key);
-        if (def == nullptr) return;
-        if (def->key != TagKey::Bez && def->key != TagKey::Text)
-            StrTrim2(value, static_cast<int>(std::strlen(value) + 1));
-        if (def->key == TagKey::TagNr) {
+        std::size_t value_length = 0;
+        TagKeyDef def{};
+        if (!split_key_value(line, length, false, key, value, &value_length) || !find_tag_key(key, def)) return;
+        if (def.key != TagKey::Bez && def.key != TagKey::Text) trim_text(value, value_length);
+        if (def.key == TagKey::TagNr) {
             current = read_long32(value);
             return;
         }
-        if (tag_number_valid(current)) apply_tag_key(st.tags[current], current, *def, value);
+        if (tag_number_valid(current)) apply_tag_key(st.tags[current], current, def, value, value_length);
     });
     return read ? 0 : -1;
 }

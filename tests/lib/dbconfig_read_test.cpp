@@ -141,7 +141,8 @@ TEST_F(ConfigReader, TagKeysApplyToTheCurrentTagInRange) {
                    "TagNr=4097\nFkt=9\n"      // out of range: ignored
                    "TagNr=-1\nFkt=9\n"
                    "TagNr=6\nBez=" + std::string(40, 'b') + "\nText=" + std::string(80, 'x') + "\n"
-                   "Unbekannt=4\nHint[10]=5\nohne Wert\n"),
+                   "Unbekannt=4\nHint[10]=5\nHint[ 1]=5\nHint=5\nFkt[0]=5\nohne Wert\n"
+                   "hDOUBLE[9]=2.5\nZEIGER[4]=4294967295\n"),
               0);
     EXPECT_EQ(Tag(0).Fkt, 8);
     const Tags& t = Tag(5);
@@ -155,7 +156,11 @@ TEST_F(ConfigReader, TagKeysApplyToTheCurrentTagInRange) {
     EXPECT_EQ(Tag(4096).Fkt, 0);
     EXPECT_EQ(Bez(Tag(6)), std::string(31, 'b') + " ");
     EXPECT_EQ(std::string(Tag(6).Text), std::string(63, 'x'));
-    EXPECT_EQ(Tag(6).Hint[0], -1);  // unknown key left the unconfigured value
+    EXPECT_EQ(Tag(6).Hint[0], -1);  // unknown keys left the unconfigured values
+    EXPECT_EQ(Tag(6).Hint[1], -1);
+    EXPECT_EQ(Tag(6).Fkt, 0);
+    EXPECT_EQ(Tag(6).Hdouble[9], 2.5);  // keys compare without regard to case
+    EXPECT_EQ(Tag(6).Zeiger[4], -1);
 }
 
 TEST_F(ConfigReader, SumEntriesFromTheFile) {
