@@ -108,6 +108,7 @@ bool LineReader::skip_rest_of_line() {
 
 bool LineReader::next(std::size_t max_chars, std::string_view& line) {
     if (fd_ < 0) return false;
+    max_chars = std::clamp<std::size_t>(max_chars, 1, QX_CONFIG_INIT_LINE_MAX);  // what the buffer holds
     if (skip_pending_) {
         skip_pending_ = false;
         if (!skip_rest_of_line()) return false;

@@ -3,8 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
