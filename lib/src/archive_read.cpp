@@ -297,8 +297,10 @@ int32_t read_range(QXDB* db, int kind, double start, double end, const VelmoSyst
         const double limit = day < last_day ? 1.0 : end_rounded - d;
         time_velmo day_date{};
         JulToTime(d, &day_date);
+        // The caller's handle when it gives one (a tag-major read needs its
+        // name), else one of our own.
         QXDB local{};
-        QXDB& file = tag_major ? *db : local;
+        QXDB& file = db != nullptr ? *db : local;
         bool first = true;
         bool usable = false;
         samples.clear();
