@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "datasrv_sandbox.hpp"
 #include "qx.h"
 #include "sandbox.hpp"
 #include "shm_data.hpp"
@@ -24,9 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-double Utc(int year, int month, int day, int hour, int min, int sec) {
-    return TimeToJul(time_velmo{year, month, day, hour, min, sec});
-}
+using datasrv_test::Utc;
 
 // The body of an archive-write message (what follows the type field).
 std::vector<uint8_t> StepBody(double time, int64_t count, const std::vector<int32_t>& tags,
@@ -43,12 +42,7 @@ class DataServerCoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(qx_test::EnterPrivateIpcNamespace());
-        archive_ = sandbox_.root() / "archiv";
-        fs::create_directories(archive_);
-        std::string config = qx_test::ReadFile(qx_test::DataFile("datasrv/ra_vuvuvizi.ini"));
-        const std::string marker = "@DIR_ARCHIV@";
-        config.replace(config.find(marker), marker.size(), archive_.string());
-        qx_test::WriteFile(sandbox_.path(QX_CONFIG_FILE), config);
+        archive_ = datasrv_test::WriteConfiguration(sandbox_);
         rMsq = sMsq{-1, QX_KEY_LOG_QUEUE};
         ASSERT_EQ(openMsg(&rMsq), 0);
         DoWork = 1;

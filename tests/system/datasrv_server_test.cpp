@@ -22,6 +22,7 @@
 
 #include "attach_state.hpp"
 #include "process.hpp"
+#include "../programs/datasrv_sandbox.hpp"
 #include "qx.h"
 #include "sandbox.hpp"
 
@@ -32,9 +33,7 @@ namespace fs = std::filesystem;
 
 const fs::path kServer = fs::path(QX_BINARY_DIR) / "datasrv" / "qx_datasrv";
 
-double Utc(int year, int month, int day, int hour, int min, int sec) {
-    return TimeToJul(time_velmo{year, month, day, hour, min, sec});
-}
+using datasrv_test::Utc;
 
 template <typename T>
 void Put(std::string& out, size_t offset, T value) {
@@ -119,12 +118,7 @@ class DataServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(qx_test::EnterPrivateIpcNamespace());
-        archive_ = sandbox_.root() / "archiv";
-        fs::create_directories(archive_);
-        std::string config = qx_test::ReadFile(qx_test::DataFile("datasrv/ra_vuvuvizi.ini"));
-        const std::string marker = "@DIR_ARCHIV@";
-        config.replace(config.find(marker), marker.size(), archive_.string());
-        qx_test::WriteFile(ConfigPath(), config);
+        archive_ = datasrv_test::WriteConfiguration(sandbox_);
     }
 
     fs::path ConfigPath() const { return sandbox_.path(QX_CONFIG_FILE); }
