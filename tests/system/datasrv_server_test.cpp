@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <numeric>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -425,6 +426,25 @@ TEST_F(DataServerTest, AttachAnswerReachesTheQueueOfAGoneClient) {
     EXPECT_EQ(answer.offTagAdd, 0);
     EXPECT_EQ(answer.offTagsInternal, 131104);
     EXPECT_EQ(answer.offUserFields, 2163216);
+
+    // The pointer request is answered too: four addresses, useful to no one
+    // outside the server but still delivered in the asked layout.
+    const int32_t pointer_key = static_cast<int32_t>(QX_KEY_ANSWER_BASE + 999998u);
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(pointer_key));
+    ASSERT_NO_FATAL_FAILURE(SendRaw(QX_KEY_CMD_QUEUE, QX_CMD_POINTERS, std::string(text, sizeof text)));
+    ASSERT_TRUE(qx_test::WaitUntil([&] { return QueueExists(pointer_key); }, 10s));
+    struct {
+        int64_t mtype;
+        uint64_t addresses[8];
+    } pointers{};
+    ASSERT_TRUE(qx_test::WaitUntil(
+        [&] {
+            return msgrcv(msgget(static_cast<key_t>(pointer_key), 0), &pointers, sizeof pointers.addresses, 0,
+                          IPC_NOWAIT | MSG_NOERROR) == 32;
+        },
+        10s));
+    EXPECT_EQ(pointers.mtype, QX_CMD_POINTERS);
+    EXPECT_NE(pointers.addresses[1], 0u) << "the tag table's address";
 }
 
 // A command longer than the server's buffer used to end the server; now it
@@ -437,6 +457,11 @@ TEST_F(DataServerTest, OversizedCommandIsDroppedAndTheServerGoesOn) {
     EXPECT_TRUE(server_->Running());
     ASSERT_NO_FATAL_FAILURE(Attach());
     EXPECT_TRUE(Logged("SHM_DATA: Kommando zu lang, verworfen"));
+
+    // An unknown command is reported, and the server goes on as well.
+    ASSERT_NO_FATAL_FAILURE(SendRaw(QX_KEY_CMD_QUEUE, 77, std::string(QX_CMD_TEXT_SIZE, '\0')));
+    EXPECT_TRUE(qx_test::WaitUntil(
+        [&] { return server_->Stderr().find("SHM_DATA: Unbekanntes Kommando") != std::string::npos; }, 10s));
     EXPECT_TRUE(server_->Running());
 }
 
@@ -444,6 +469,8 @@ struct StopCase {
     const char* name;
     bool by_signal;
 };
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class DataServerStopTest : public DataServerTest, public ::testing::WithParamInterface<StopCase> {};
 
