@@ -7,22 +7,14 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
-#include <filesystem>
-#include <memory>
-#include <string>
 
-#include "attach_state.hpp"
+#include "calc_server_fixture.hpp"
 #include "process.hpp"
 #include "qx.h"
-#include "sandbox.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
-
-const fs::path kServer = fs::path(QX_BINARY_DIR) / "datasrv" / "qx_datasrv";
-const fs::path kCore = fs::path(QX_BINARY_DIR) / "calc" / "qx_calc";
 
 constexpr int kSource = 1, kIncrease = 2, kMean = 3;
 constexpr int kInter = 900;
@@ -34,29 +26,9 @@ int64_t EpochOfJul(double jul) { return std::llround((jul - 25569.0) * 86400.0);
 // The archived value of the slot that starts at `epoch`: distinct per slot.
 double SlotValue(int64_t epoch) { return static_cast<double>(epoch / kInter % 1000) + 0.25; }
 
-class CalcArchiveFormulaSystemTest : public ::testing::Test {
+class CalcArchiveFormulaSystemTest : public qx_test::CalcServerTest {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(qx_test::EnterPrivateIpcNamespace());
-        const fs::path archive = sandbox_.root() / "archiv";
-        fs::create_directories(archive);
-        std::string config = qx_test::ReadFile(qx_test::DataFile("calc_formulas8/ra_vuvuvizi.ini"));
-        const std::string marker = "@DIR_ARCHIV@";
-        config.replace(config.find(marker), marker.size(), archive.string());
-        qx_test::WriteFile(sandbox_.path(QX_CONFIG_FILE), config);
-
-        server_ = std::make_unique<qx_test::Process>(kServer);
-        ASSERT_TRUE(server_->WaitForStdout("SHM_DATA: Server bereit", 20s))
-            << "stdout:\n" << server_->Stdout() << "\nstderr:\n" << server_->Stderr();
-        ASSERT_EQ(QXInit(0, nullptr, 0, nullptr, &sys_, &roh_, &tags_), 1);
-    }
-
-    void TearDown() override {
-        if (core_ != nullptr && sys_ != nullptr) {
-            qx::attach_state().info->Stop = 1;
-            EXPECT_TRUE(core_->WaitFor(10s).has_value()) << "qx_calc did not end on Stop";
-        }
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartServer("calc_formulas8/ra_vuvuvizi.ini")); }
 
     // The source's interval values of the last three hours, one archive-write
     // message per slot, written by the data server.
@@ -73,18 +45,11 @@ protected:
         ASSERT_TRUE(qx_test::WaitUntil([&] { return GetTimeLastArchiv() == time; }, 15s))
             << "the data server did not write the archive\n" << server_->Stdout();
     }
-
-    qx_test::Sandbox sandbox_;
-    std::unique_ptr<qx_test::Process> server_;
-    std::unique_ptr<qx_test::Process> core_;  // ends before the server and the sandbox
-    VelmoSystem* sys_ = nullptr;
-    Rohwerte* roh_ = nullptr;
-    Tags* tags_ = nullptr;
 };
 
 TEST_F(CalcArchiveFormulaSystemTest, IncreaseAndMeanReadTheArchiveTheServerWrote) {
     ASSERT_NO_FATAL_FAILURE(ArchiveLastHours());
-    core_ = std::make_unique<qx_test::Process>(kCore);
+    StartCore();
 
     // 115: the current value less the archived value of the slot an hour ago
     // (H6 names the slot it read).
