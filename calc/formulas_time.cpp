@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 
 #include "archive_source.hpp"
 #include "clock.hpp"
@@ -330,7 +331,7 @@ double PeriodAggregate(FormulaCall& call) {
                 h[5] += aux_value;
                 break;
             case kMean:
-                ++tag.Hint[2];
+                if (tag.Hint[2] < std::numeric_limits<int32_t>::max()) ++tag.Hint[2];
                 if (!Number(h[5])) h[5] = 0.0;
                 h[5] += aux_value;
                 break;

@@ -91,11 +91,14 @@ private:
         b.reads.push_back({start, end});
         const int inter = sys->inter;
         const double first = TrimTime(inter, start), last = TrimTime(inter, end);
-        const int capacity = std::max(0, static_cast<int>(std::llround((last - first) * 86400.0 / inter)) + 1) + 2;
+        const double span = (last - first) * 86400.0 / inter;
+        // A day at most; anything else (or no number) reads nothing.
+        const int slots = std::isfinite(first) && span >= 0.0 && span <= 96.0 ? static_cast<int>(std::llround(span)) + 1 : 0;
+        const int capacity = slots + 2;
         *values = static_cast<double*>(std::malloc(sizeof(double) * static_cast<size_t>(capacity * n)));
         std::memset(*values, 0xFF, sizeof(double) * static_cast<size_t>(capacity * n));
         *rows = 0;
-        for (int r = 0; r < capacity - 2; ++r) {
+        for (int r = 0; r < slots; ++r) {
             const int64_t slot = kMar5Epoch + std::llround((first - kMar5) * 86400.0) + int64_t{r} * inter;
             if (auto it = b.archive.find(slot); it != b.archive.end()) {
                 (*values)[r * n] = it->second;
@@ -491,6 +494,47 @@ TEST(CalcFormulasTime, MeasuringScheduleAroundTen) {
     t.Hdouble[1] = 7;
     t.Zeiger[0] = 0;  // missing warm-up reference: defaults, reported
     EXPECT_EQ(ST_CONFIG, Evaluate(b.db, kF));
+}
+
+// ---- Any configuration ------------------------------------------------------------
+
+// Every formula of the three families with parameters, references, state and
+// inputs drawn from edge values, at the first and the last tags: nothing may
+// be touched outside the tables (the sanitizer build sees any stray access),
+// and element 0 of each table, which no reference names, stays as it was.
+TEST(CalcFormulasTime, EveryFamilyFormulaStaysInsideTheTables) {
+    const int numbers[] = {11,  12,  13,  14,  22,  23,  29,  38,  101, 110, 111, 112, 113,
+                           115, 116, 145, 146, 147, 148, 149, 150, 151, 152, 201};
+    const double doubles[] = {kNan, -1e300, -4097, -1, 0, 0.5, 1, 2, 9, 10, 4095, 4096, 4097, 86400, 1e10, 1e300,
+                              INFINITY, -INFINITY};
+    const int32_t ints[] = {-1, 0, 1, 2, 4095, 4096, 4097, 2147483647, -2147483647 - 1};
+    uint64_t seed = 12345;
+    const auto next = [&seed](size_t n) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<size_t>((seed >> 33) % n);
+    };
+    TimeBench b;
+    for (int k = 1; k <= 4096; k += 37) b.db.Raw(k, doubles[next(std::size(doubles))]);
+    const Tags tag0 = b.db[0];
+    const Rohwerte roh0 = b.db.roh[0];
+    for (int number : numbers) {
+        for (int position : {1, 4095, 4096}) {
+            for (int round = 0; round < 300; ++round) {
+                Tags& t = FormulaTag(b.db, position, number);
+                for (double& h : t.Hdouble) h = doubles[next(std::size(doubles))];
+                for (int32_t& z : t.Zeiger) z = ints[next(std::size(ints))];
+                for (int32_t& i : t.Hint) i = ints[next(std::size(ints))];
+                t.Hint[9] = number;
+                b.db.internal[static_cast<size_t>(position)].Aux[0] = doubles[next(std::size(doubles))];
+                const calc_test::Inputs in{doubles[next(std::size(doubles))], doubles[next(std::size(doubles))],
+                                           doubles[next(std::size(doubles))], 0, 0};
+                const int sec = b.At(kMar5 + Hms(10, 0, 0) + round * Hms(0, 7, 13));
+                Evaluate(b.db, position, in, sec);
+                ASSERT_EQ(0, std::memcmp(&tag0, &b.db[0], sizeof tag0)) << number << " wrote tag 0";
+                ASSERT_EQ(0, std::memcmp(&roh0, &b.db.roh[0], sizeof roh0)) << number << " wrote raw value 0";
+            }
+        }
+    }
 }
 
 }  // namespace
