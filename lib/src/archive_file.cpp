@@ -253,10 +253,17 @@ const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag) {
 bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n) {
     const auto index = index_entries(db);
     if (n != g.ntags || index.size() != size_t(n)) return false;
-    bool same = true;
-    for (size_t j = 0; j < index.size(); ++j)
-        same &= int32_t(index[j].TagNr) == tags[j] && index[j].Offset == kHeaderSize + j * g.width;
-    return same;
+    // Runs on every step of the data server: differences are gathered
+    // branch-free and looked at once per block, so the loop stays tight.
+    // Offsets fit 32 bits: files never reach 4 GiB.
+    const ArchivIndexEntry* entry = index.data();
+    uint32_t diff = 0;
+    uint32_t expected = kHeaderSize;
+    for (size_t j = 0; j < index.size(); ++j, expected += g.width) {
+        diff |= (entry[j].TagNr ^ uint32_t(tags[j])) | (entry[j].Offset ^ expected);
+        if ((j & 255) == 255 && diff != 0) return false;
+    }
+    return diff == 0;
 }
 
 int64_t time_major_column(const ArchivIndexEntry& entry, const Geometry& g) {
@@ -444,6 +451,14 @@ int QXDBCreateSortTags(QXDB* db, short typeCode, int nTags, const int32_t* tagNr
 
 int QXDBExtendSortTime(QXDB* db, const VelmoSystem* sys, short kind, int nTags, const int32_t* tagNrs,
                        double time) {
+    bool whole_row = false;
+    return qx::archive::extend_sort_time(db, sys, kind, nTags, tagNrs, time, &whole_row);
+}
+
+}  // extern "C"
+
+int qx::archive::extend_sort_time(QXDB* db, const VelmoSystem* sys, short kind, int nTags, const int32_t* tagNrs,
+                                  double time, bool* whole_row) {
     if (!file_exists(db->Path)) {
         QXDBClose2(db, 0);
         const int result = QXDBCreateSortTime(db, kind, nTags, tagNrs);
@@ -461,7 +476,10 @@ int QXDBExtendSortTime(QXDB* db, const VelmoSystem* sys, short kind, int nTags, 
         return -9;
     }
     bool any_new = false;
-    if (matches_row_layout(*db, old, tagNrs, nTags)) return 0;
+    if (matches_row_layout(*db, old, tagNrs, nTags)) {
+        *whole_row = true;
+        return 0;
+    }
     EntryFinder finder(*db);
     for (int i = 0; i < nTags && !any_new; ++i) any_new = finder.find(tagNrs[i]) == nullptr;
     if (!any_new) return 0;
@@ -529,6 +547,8 @@ int QXDBExtendSortTime(QXDB* db, const VelmoSystem* sys, short kind, int nTags, 
         log_error("QXDBExtendSortTime(): rename(2): %s, err=%d(%s)", fresh.Path, errno, strerror(errno));
     return created;
 }
+
+extern "C" {
 
 int QXDBExtendSortTags(QXDB* db, short typeCode, int nTags, const int32_t* tagNrs) {
     if (!file_exists(db->Path)) {

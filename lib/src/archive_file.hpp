@@ -52,6 +52,16 @@ const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag);
 // replaces whole rows.
 bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n);
 
+// QXDBExtendSortTime that also tells whether the file's rows are exactly the
+// given tag list (*whole_row), so the slot writer need not check it again.
+int extend_sort_time(QXDB* db, const VelmoSystem* sys, short kind, int nTags, const int32_t* tagNrs, double time,
+                     bool* whole_row);
+
+// WriteArchivSortTime for a caller that has already found the tag list to be
+// the file's whole row (whole_row), or does not know (false).
+int write_sort_time(QXDB* db, double time, int kind, int n, const int32_t* tagNrs, const double* values,
+                    const uint32_t* status, bool whole_row);
+
 // The same lookup for tag lists that mostly follow the index order: the
 // entry after the previous hit is tried first, then the index is bisected.
 class EntryFinder {

@@ -57,17 +57,16 @@ int direct_write(QXDB* db, int kind, const char* fail_text, double time, int n, 
     MakeReadArchivName2(db, kind, extension_of(kind), sys, time);
     // The step goes to the file of its own time.
     if (db->fd > 0 && std::strncmp(previous, db->Path, sizeof previous) != 0) QXDBClose2(db, 0);
-    const int extended = QXDBExtendSortTime(db, sys, short(kind), n, tags, time);
+    bool whole_row = false;
+    const int extended = extend_sort_time(db, sys, short(kind), n, tags, time, &whole_row);
     if (extended < 0) ux_print_moni(fail_text, extended);
-    return WriteArchivSortTime(db, time, kind, n, tags, values, status);
+    return write_sort_time(db, time, kind, n, tags, values, status, whole_row);
 }
 
 }  // namespace
 
-extern "C" {
-
-int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* tagNrs, const double* values,
-                        const uint32_t* status) {
+int qx::archive::write_sort_time(QXDB* db, double time, int kind, int n, const int32_t* tagNrs,
+                                 const double* values, const uint32_t* status, bool whole_row) {
     if (n <= 0) return 0;
     if (!kind_valid(kind)) return 0;
     if (!prepare_file(db, true)) return 0;
@@ -82,7 +81,7 @@ int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* t
     const int64_t row = seconds_in_period(time, is_detail(kind)) / g.inter;
     if (row >= g.ninter) return 0;
     const uint64_t pos = kHeaderSize + uint64_t(row) * g.row_bytes;
-    if (matches_row_layout(*db, g, tagNrs, n)) {
+    if (whole_row || matches_row_layout(*db, g, tagNrs, n)) {
         // The step covers every slot of the row: nothing of the old row stays.
         const void* row = is_status(kind) ? static_cast<const void*>(status) : static_cast<const void*>(values);
         write_row(*db, row, g.row_bytes, pos);
@@ -119,6 +118,13 @@ int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* t
     }
     write_row(*db, data, g.row_bytes, pos);
     return 0;
+}
+
+extern "C" {
+
+int WriteArchivSortTime(QXDB* db, double time, int kind, int n, const int32_t* tagNrs, const double* values,
+                        const uint32_t* status) {
+    return write_sort_time(db, time, kind, n, tagNrs, values, status, false);
 }
 
 int WriteArchivSortTags(QXDB* db, int mode, int n, const int32_t* tagNrs, const double* values, double time) {
