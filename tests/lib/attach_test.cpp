@@ -288,9 +288,11 @@ TEST_F(AttachTest, ProgramOnTheCommonMainAttachesWorksLogsAndEnds) {
     sMsq log{-1, QX_KEY_LOG_QUEUE};
     ASSERT_EQ(openMsg(&log), 0);
 
-    qx_test::ChildProcess probe(qx_test::ToolPath("attach_responder_probe"), {});
-    const std::string out = probe.ReadAll();
-    const int status = probe.Wait();
+    qx_test::Process probe(qx_test::ToolPath("attach_responder_probe"));
+    const std::optional<int> ended = probe.WaitFor(std::chrono::seconds(30));
+    const std::string out = probe.Stdout();
+    ASSERT_TRUE(ended) << out;
+    const int status = *ended;
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 0) << "main returns 0 whatever KWZServiceMain returned";
     EXPECT_NE(out.find("probe: QXInit 1\n"), std::string::npos) << out;
