@@ -356,7 +356,10 @@ int ShowLog() {
         QX_LogMsg message{};
         int32_t length = QX_LOG_RECORD_LEN;
         if (rcvMsg(&queue, &message, &length) <= 0) break;
-        const std::string text = FieldText(message.text, strnlen(message.text, sizeof message.text));
+        size_t length_of_text = strnlen(message.text, sizeof message.text);
+        while (length_of_text > 0 && (message.text[length_of_text - 1] == '\n' || message.text[length_of_text - 1] == '\r'))
+            --length_of_text;
+        const std::string text = FieldText(message.text, length_of_text);
         std::printf("%s pid %d sev %d code %d: %s\n", UtcDateTime(message.time).c_str(), message.pid,
                     message.severity, message.code, text.c_str());
     }
