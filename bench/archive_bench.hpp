@@ -1,5 +1,5 @@
 // Shared pieces of the archive benchmarks: a temporary archive directory
-// with its system record, and the mean time per iteration of a loop.
+// with its system record.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "bench_goal.hpp"
 #include "qx.h"
 
 namespace archive_bench {
@@ -31,10 +32,5 @@ struct ArchiveDir {
         std::filesystem::remove_all(dir, ignored);
     }
 };
-
-inline double PerIteration(std::chrono::steady_clock::time_point begin, const benchmark::State& state) {
-    const auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count();
-    return state.iterations() ? ns / double(state.iterations()) : 0;
-}
 
 }  // namespace archive_bench

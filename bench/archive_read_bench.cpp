@@ -80,7 +80,7 @@ void BM_OneReadOfTheDayFile(benchmark::State& state) {
         if (got != ssize_t(size)) state.SkipWithError("short read");
         benchmark::DoNotOptimize(buffer.data());
     }
-    g_read_ns = PerIteration(begin, state);
+    g_read_ns = qx_bench::NanosPerIteration(begin, state);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
 }
 
@@ -95,7 +95,7 @@ void BM_ReadArchivUTCWholeDay(benchmark::State& state) {
         if (rows != 96 || table[95 * kTags + 17] != 950017.0) state.SkipWithError("wrong result");
         benchmark::DoNotOptimize(table);
     }
-    g_archive_ns = PerIteration(begin, state);
+    g_archive_ns = qx_bench::NanosPerIteration(begin, state);
     std::free(table);
 }
 
@@ -105,11 +105,7 @@ BENCHMARK(BM_ReadArchivUTCWholeDay)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_read_ns > 0 && g_archive_ns > 0)
-        std::printf("ReadArchivUTC whole day / one read(): %.2f (goal <= 3.00)\n", g_archive_ns / g_read_ns);
+    if (!qx_bench::RunBenchmarks(&argc, argv)) return 1;
+    qx_bench::PrintRatio("ReadArchivUTC whole day / one read()", g_archive_ns, g_read_ns, 3.0);
     return 0;
 }

@@ -62,7 +62,7 @@ void BM_PreadPwriteOfTheRow(benchmark::State& state) {
         row[0] ^= 1;
         if (pwrite(fd, row.data(), row.size(), pos) != ssize_t(row.size())) state.SkipWithError("pwrite");
     }
-    g_bare_ns = PerIteration(begin, state);
+    g_bare_ns = qx_bench::NanosPerIteration(begin, state);
     close(fd);
 }
 
@@ -74,7 +74,7 @@ void BM_WriteArchivQX2FullStep(benchmark::State& state) {
         s.values[0] += 1;
         WriteArchivQX2(&db, s.time, kTags, &s.sys, s.tags.data(), s.values.data());
     }
-    g_writer_ns = PerIteration(begin, state);
+    g_writer_ns = qx_bench::NanosPerIteration(begin, state);
     QXDBClose2(&db, 0);
 }
 
@@ -84,12 +84,7 @@ BENCHMARK(BM_WriteArchivQX2FullStep)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_bare_ns > 0 && g_writer_ns > 0)
-        std::printf("WriteArchivQX2 full step / pread+pwrite of the row: %.2f (goal <= 3.00)\n",
-                    g_writer_ns / g_bare_ns);
+    if (!qx_bench::RunBenchmarks(&argc, argv)) return 1;
+    qx_bench::PrintRatio("WriteArchivQX2 full step / pread+pwrite of the row", g_writer_ns, g_bare_ns, 3.0);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core_io.hpp"
+#include "bench_goal.hpp"
 #include "kern.hpp"
 #include "qx/records.h"
 #include "values.hpp"
@@ -128,10 +129,6 @@ Database& Db() {
 double g_cycle_ns = 0;
 double g_copy_ns = 0;
 
-double PerIteration(std::chrono::steady_clock::time_point begin, benchmark::State& state) {
-    const auto ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - begin).count();
-    return state.iterations() ? ns / double(state.iterations()) : 0;
-}
 
 void BM_CopyTagTable(benchmark::State& state) {
     Database& db = Db();
@@ -142,7 +139,7 @@ void BM_CopyTagTable(benchmark::State& state) {
         benchmark::DoNotOptimize(copy.data());
         benchmark::ClobberMemory();
     }
-    g_copy_ns = PerIteration(begin, state);
+    g_copy_ns = qx_bench::NanosPerIteration(begin, state);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(db.tags.size() * sizeof(Tags)));
 }
 
@@ -156,7 +153,7 @@ void BM_VelmoTakt(benchmark::State& state) {
         sec = (sec + 5) % 86400;
         benchmark::ClobberMemory();
     }
-    g_cycle_ns = PerIteration(begin, state);
+    g_cycle_ns = qx_bench::NanosPerIteration(begin, state);
     g_counting = false;
     if (g_allocations.load() != 0) state.SkipWithError("heap allocation during the cycle");
     state.counters["allocations"] = static_cast<double>(g_allocations.load());
@@ -168,10 +165,7 @@ BENCHMARK(BM_VelmoTakt)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    if (!qx_bench::RunBenchmarks(&argc, argv)) return 1;
     if (g_copy_ns > 0 && g_cycle_ns > 0)
         std::printf("VelmoTakt over 4097 tags / copy of the tag table: %.2f (goal <= 2.00); heap allocations in the cycle: %ld\n",
                     g_cycle_ns / g_copy_ns, g_allocations.load());

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_goal.hpp"
 #include "qx.h"
 #include "shm_data.hpp"
 
@@ -95,10 +96,6 @@ int WriteStep(Setup& s, int i) {
     return datasrv::HandleArchiveMessage(g_handles, QX_ARCHIV_VALUES, s.body);
 }
 
-double PerIteration(std::chrono::steady_clock::time_point begin, const benchmark::State& state) {
-    const auto elapsed = std::chrono::steady_clock::now() - begin;
-    return std::chrono::duration<double, std::nano>(elapsed).count() / double(state.iterations());
-}
 
 double g_bare_ns = 0;
 double g_server_ns = 0;
@@ -119,7 +116,7 @@ void BM_PreadPwriteOfTheRow(benchmark::State& state) {
         row[0] ^= 1;
         if (pwrite(fd, row.data(), row.size(), pos) != ssize_t(row.size())) state.SkipWithError("pwrite");
     }
-    g_bare_ns = PerIteration(begin, state);
+    g_bare_ns = qx_bench::NanosPerIteration(begin, state);
     close(fd);
 }
 
@@ -140,7 +137,7 @@ void BM_DataServerFullStep(benchmark::State& state) {
             state.ResumeTiming();
         }
     }
-    g_server_ns = PerIteration(begin, state);
+    g_server_ns = qx_bench::NanosPerIteration(begin, state);
     DrainLog();
 }
 
@@ -176,12 +173,8 @@ void MeasureMemoryGrowth() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_bare_ns > 0 && g_server_ns > 0)
-        std::printf("data server full step / pread+pwrite of the row: %.2f (goal <= 3.00)\n", g_server_ns / g_bare_ns);
+    if (!qx_bench::RunBenchmarks(&argc, argv)) return 1;
+    qx_bench::PrintRatio("data server full step / pread+pwrite of the row", g_server_ns, g_bare_ns, 3.0);
     MeasureMemoryGrowth();
     for (QXDB& handle : g_handles) QXDBClose2(&handle, 0);
     return 0;
