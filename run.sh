@@ -163,7 +163,7 @@ while :; do
     "$inspect" raw
     echo
     echo "== interval archive, last rows (tag value and status)"
-    echo "$rows" | head -n 1
+    echo "${rows%%$'\n'*}"
     echo "$rows" | tail -n +2 | tail -n 4
     if [ "$seconds" -gt 0 ] && [ $(($(date +%s) - started)) -ge "$seconds" ]; then
         if [ "$tags" = "$first_tags" ]; then
