@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 
 const fs::path kServer = fs::path(QX_BINARY_DIR) / "datasrv" / "qx_datasrv";
 const fs::path kCore = fs::path(QX_BINARY_DIR) / "calc" / "qx_calc";
+const fs::path kInspect = fs::path(QX_BINARY_DIR) / "tools" / "qx_inspect";
 
 constexpr int kInter = 3;  // Inter of the fixture
 const double kNan = GetNan();
@@ -312,6 +313,27 @@ TEST_F(CalcSystemTest, IntervalMeansAndStatusReachTheArchiveAndBothProgramsStopO
     EXPECT_GE(counter_rows, 1);
     EXPECT_GE(rows_without_counter, 1);
     EXPECT_EQ(tags_[kMean].Mittel, 42.5) << "function 50 over a constant input";
+
+    // qx_inspect shows the same: the tag in shared memory and the rows as
+    // CSV, each under its slot time.
+    qx_test::Process tag_table(kInspect, {"tags", "1"});
+    ASSERT_TRUE(tag_table.WaitFor(20s).has_value());
+    EXPECT_NE(tag_table.Stdout().find("    1  Kopie"), std::string::npos) << tag_table.Stdout();
+    EXPECT_NE(tag_table.Stdout().find("42.5   00000010"), std::string::npos) << tag_table.Stdout();
+    qx_test::Process csv(kInspect, {"archive", "--status", "--last", std::to_string(Now() - start + 2 * kInter),
+                                    std::to_string(kCopy), std::to_string(kSwitchedOff)});
+    ASSERT_TRUE(csv.WaitFor(20s).has_value());
+    EXPECT_EQ(csv.Stdout().rfind("time_utc,1,1.status,11,11.status\n", 0), 0u) << csv.Stdout();
+    for (int32_t r = 0; r < rows.rows(); ++r) {
+        if (std::isnan(rows.value(r, kCopy))) continue;
+        const time_t t = static_cast<time_t>(rows.time(r));
+        tm utc{};
+        gmtime_r(&t, &utc);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+        const std::string line = std::string("\n") + stamp + ",42.5,00000010,-7.5,01000010\n";
+        EXPECT_NE(csv.Stdout().find(line), std::string::npos) << "missing" << line << "in\n" << csv.Stdout();
+    }
 
     // Stop ends the core with its end event; the stop command ends the server.
     qx::attach_state().info->Stop = 1;
