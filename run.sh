@@ -155,7 +155,7 @@ while :; do
     done
     tags=$("$inspect" tags)
     [ -n "$first_tags" ] || first_tags=$tags
-    rows=$("$inspect" archive --status --last 60 "${archived[@]}" 2>/dev/null || true)
+    rows=$("$inspect" archive --status --last 60 "${archived[@]}" || true)
     [ -t 1 ] && printf '\033[H\033[2J'
     echo "== qx demo, sandbox $root, $(date -u '+%H:%M:%S') UTC; Ctrl-C stops"
     echo "$tags"

@@ -4,7 +4,7 @@
 //
 //   qx_inspect tags [NR...]        configured tags (Fkt != 0), or the given ones
 //   qx_inspect raw [NR...]         raw values written so far, or the given ones
-//   qx_inspect archive [--status] [--detail] (--last SECONDS | --from TIME --to TIME) NR...
+//   qx_inspect archive [--status] [--detail] [--verbose] (--last SECONDS | --from TIME --to TIME) NR...
 //                                  archive rows as CSV (UTC times)
 //   qx_inspect log                 takes the waiting messages off the log queue
 //   qx_inspect stop                sets Stop and sends the data server its stop command
@@ -36,7 +36,7 @@ void Usage() {
     std::fputs(
         "usage: qx_inspect tags [NR...]\n"
         "       qx_inspect raw [NR...]\n"
-        "       qx_inspect archive [--status] [--detail] (--last SECONDS | --from TIME --to TIME) NR...\n"
+        "       qx_inspect archive [--status] [--detail] [--verbose] (--last SECONDS | --from TIME --to TIME) NR...\n"
         "       qx_inspect log\n"
         "       qx_inspect stop\n"
         "TIME: now, now-SECONDS, or UTC \"YYYY-MM-DD HH:MM[:SS]\"\n",
@@ -184,10 +184,13 @@ std::optional<int64_t> ParseTime(std::string_view text) {
 // attaches or reads, that output goes elsewhere, so tables and CSV stay clean.
 class MonitorRedirect {
 public:
-    explicit MonitorRedirect(int target) {
+    enum Target { kDiscard, kStderr };
+    explicit MonitorRedirect(Target target) {
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
-        if (saved_ >= 0 && target >= 0) dup2(target, STDOUT_FILENO);
+        const int fd = target == kStderr ? STDERR_FILENO : open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && fd >= 0) dup2(fd, STDOUT_FILENO);
+        if (target == kDiscard && fd >= 0) close(fd);
     }
     ~MonitorRedirect() {
         std::fflush(stdout);
@@ -209,10 +212,8 @@ std::optional<Database> Attach(int argc, char** argv) {
     Database db;
     int attached = 0;
     {
-        const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        MonitorRedirect silenced(null_fd);
+        MonitorRedirect silenced(MonitorRedirect::kDiscard);
         attached = QXInit(argc, argv, 0, nullptr, &db.sys, &db.roh, &db.tags);
-        if (null_fd >= 0) close(null_fd);
     }
     if (attached < 1) {
         std::fprintf(stderr, "qx_inspect: no data server to attach to (QXInit %d)\n", attached);
@@ -224,6 +225,7 @@ std::optional<Database> Attach(int argc, char** argv) {
 struct ArchiveRequest {
     bool status = false;
     bool detail = false;
+    bool verbose = false;
     int64_t from = 0;
     int64_t to = 0;
     std::vector<int32_t> tags;
@@ -240,6 +242,8 @@ std::optional<ArchiveRequest> ParseArchiveRequest(int argc, char** argv) {
             request.status = true;
         } else if (arg == "--detail") {
             request.detail = true;
+        } else if (arg == "--verbose") {
+            request.verbose = true;
         } else if (arg == "--last" && has_value) {
             last = ParseNumber(argv[++i], 1, 100L * 366 * 86400);
             if (!last) {
@@ -297,7 +301,8 @@ int ShowArchive(const Database& db, const ArchiveRequest& request) {
     double* values = nullptr;
     uint32_t* status = nullptr;
     {
-        MonitorRedirect to_stderr(STDERR_FILENO);
+        // Which files were opened or missing: on standard error with --verbose.
+        MonitorRedirect report(request.verbose ? MonitorRedirect::kStderr : MonitorRedirect::kDiscard);
         const auto read_values = request.detail ? ReadDetailUTC : ReadArchivUTC;
         const auto read_status = request.detail ? ReadDetailStatusUTC : ReadArchivStatusUTC;
         read_values(start, end, db.sys, db.tags, n, request.tags.data(), &value_rows, &values);
