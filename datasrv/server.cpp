@@ -9,12 +9,15 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "archive_message.hpp"
 #include "attach_protocol.hpp"
 #include "fixed_path.hpp"
 #include "shm_data.hpp"
+#include "step_assembly.hpp"
 
 namespace datasrv {
 namespace {
@@ -32,6 +35,9 @@ constexpr int kIdleSliceMs = 10;
 // more often then, so a step in many parts drains without stalls.
 constexpr int kBurstSliceMs = 1;
 constexpr int64_t kBurstMs = 50;
+// A gathered step is written once its queue has been quiet this long: the
+// producer sends the parts of one step back to back.
+constexpr int64_t kStepQuietMs = 20;
 
 struct KindTexts {
     const char* failed;
@@ -96,28 +102,66 @@ int64_t MonotonicMs() {
     return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
+// One assembly per kind: values and status of a step arrive interleaved
+// by kind, never mixed within a kind.
+using StepAssemblies = std::array<StepAssembly, 4>;
+
+void FlushStep(ArchivHandles& handles, StepAssembly& assembly) {
+    if (assembly.empty()) return;
+    WriteArchiveStep(handles, assembly.View());
+    assembly.Clear();
+}
+
+void FlushSteps(ArchivHandles& handles, StepAssemblies& assemblies) {
+    for (StepAssembly& assembly : assemblies) FlushStep(handles, assembly);
+}
+
+// A received message joins the step of its kind being gathered; a part of
+// another step first sends the gathered one to its file.
+void TakeArchiveMessage(ArchivHandles& handles, StepAssemblies& assemblies, int64_t mtype,
+                        std::span<const uint8_t> body) {
+    qx::archive::StepView part;
+    if (!DecodeArchiveMessage(mtype, body, part)) return;
+    StepAssembly& assembly = assemblies[size_t(part.kind - 1)];
+    if (!assembly.Accepts(part)) FlushStep(handles, assembly);
+    if (assembly.Accepts(part))
+        assembly.Add(part);
+    else
+        WriteArchiveStep(handles, part);  // larger than any assembly: as it came
+}
+
 }  // namespace
 
-int HandleArchiveMessage(ArchivHandles& handles, int64_t mtype, std::span<const uint8_t> body) {
+bool DecodeArchiveMessage(int64_t mtype, std::span<const uint8_t> body, qx::archive::StepView& step) {
     const int received = static_cast<int>(body.size());
     if (mtype < 1 || mtype > 4) {
         writeMsg(&rMsq, PMS_ERROR, 0, "Unbekannter Message-Typ: nErr=%d, msg_typ=%d, nBufLen=%d", received,
                  static_cast<int>(mtype), received);
-        return -1;
+        return false;
     }
-    qx::archive::StepView step;
     if (!qx::archive::decode_step(static_cast<long>(mtype), body, step)) {
         // A tag count the body does not hold would make the writers read
         // beyond the message.
         writeMsg(&rMsq, PMS_ERROR, 0, "Archiv-Message unvollstaendig, verworfen: msg_typ=%d, nBufLen=%d",
                  static_cast<int>(mtype), received);
-        return -2;
+        return false;
     }
     if (!std::isfinite(step.time)) {
         writeMsg(&rMsq, PMS_ERROR, 0, "Archiv-Message ohne gueltige Zeit, verworfen: msg_typ=%d, Tags: %u",
                  static_cast<int>(mtype), step.n);
-        return -3;
+        return false;
     }
+    return true;
+}
+
+int HandleArchiveMessage(ArchivHandles& handles, int64_t mtype, std::span<const uint8_t> body) {
+    qx::archive::StepView step;
+    if (!DecodeArchiveMessage(mtype, body, step)) return -1;
+    return WriteArchiveStep(handles, step);
+}
+
+int WriteArchiveStep(ArchivHandles& handles, const qx::archive::StepView& step) {
+    const int64_t mtype = step.kind;
     const KindTexts& texts = kKindTexts[mtype - 1];
     const int result = qx::archive::write_step(handles, step, archive_system());
     if (result < 0) {
@@ -209,20 +253,24 @@ int shm_dataServer() {
     ux_print_moni("SHM_DATA: Server bereit, Archiv-Queue %llu Bytes\n", static_cast<unsigned long long>(room));
 
     ArchivHandles handles{};
+    static StepAssemblies assemblies;
     static ArchivRecord archive_record;
     CommandRecord command_record{};
     int exit_status = 0;
     int64_t last_delivery = MonotonicMs();
+    int64_t last_archive = last_delivery;
     while (DoWork != 0) {
         bool delivered = false;
+        bool archive_delivered = false;
 
         int32_t length = kArchivRecordLength;
         const int got = rcvMsg(&archive, archive_record.bytes, &length);
         if (got > 0) {
-            delivered = true;
+            delivered = archive_delivered = true;
             int64_t type = 0;
             std::memcpy(&type, archive_record.bytes, sizeof type);
-            HandleArchiveMessage(handles, type, std::span<const uint8_t>(archive_record.bytes + 8, size_t(got)));
+            TakeArchiveMessage(handles, assemblies, type,
+                               std::span<const uint8_t>(archive_record.bytes + 8, size_t(got)));
         } else if (got < 0) {
             writeMsg(&rMsq, PMS_ERROR, 0, "Fehler beim Lesen von Message-Queue: errno=%d (%s)", -got,
                      std::strerror(-got));
@@ -250,14 +298,22 @@ int shm_dataServer() {
             break;
         }
 
+        const int64_t now = MonotonicMs();
+        if (archive_delivered) last_archive = now;
+        const bool gathering = std::any_of(assemblies.begin(), assemblies.end(),
+                                           [](const StepAssembly& a) { return !a.empty(); });
+        if (gathering && !archive_delivered && now - last_archive >= kStepQuietMs) FlushSteps(handles, assemblies);
         if (delivered) {
-            last_delivery = MonotonicMs();
+            last_delivery = now;
         } else {
-            const bool burst = MonotonicMs() - last_delivery < kBurstMs;
-            WaitForMessage(command.msqId, archive.msqId, kIdleWaitMs, burst ? kBurstSliceMs : kIdleSliceMs);
+            const bool burst = now - last_delivery < kBurstMs;
+            // While a step is gathered, wake in time to write it.
+            const int wait_ms = gathering ? int(kStepQuietMs) : kIdleWaitMs;
+            WaitForMessage(command.msqId, archive.msqId, wait_ms, burst ? kBurstSliceMs : kIdleSliceMs);
         }
     }
 
+    FlushSteps(handles, assemblies);
     for (QXDB& handle : handles) QXDBClose2(&handle, 0);
     if (exit_status != 0) return exit_status;
     closeMsg(&command);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "archive_message.hpp"
 #include "qx.h"
 
 // The server loop runs while this is not 0; SIGUSR1 and command 9999 clear it.
@@ -59,6 +60,14 @@ using ArchivHandles = QXDB[4];
 // type field) and logs the outcome.  Returns the write result, or a
 // negative code for a message that is refused unwritten.
 int HandleArchiveMessage(ArchivHandles& handles, int64_t mtype, std::span<const uint8_t> body);
+
+// Takes one received archive-write message apart: true and the step when it
+// is well formed; false when it is refused (the refusal is logged).
+bool DecodeArchiveMessage(int64_t mtype, std::span<const uint8_t> body, qx::archive::StepView& step);
+
+// Writes one decoded step with the direct writer of its kind, logs the
+// outcome and moves TimeLastArchiv / TimeLastDetail.  The write result.
+int WriteArchiveStep(ArchivHandles& handles, const qx::archive::StepView& step);
 
 // Serves one received command.  body_length is the received body size.
 void HandleCommand(const QX_CommandMsg& message, int body_length);
