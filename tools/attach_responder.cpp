@@ -46,21 +46,21 @@ int type_code(const std::string& name) {
     usage("unknown field type " + name);
 }
 
-UserFieldDSC parse_field(const std::string& spec, int offset) {
+UserFieldDSC parse_field(const std::string& text, int offset) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (int i = 0; i < 3; ++i) {
-        const size_t comma = spec.find(',', start);
-        if (comma == std::string::npos) usage("field needs NAME,TYPE,LENGTH,FORMAT: " + spec);
-        parts.push_back(spec.substr(start, comma - start));
+        const size_t comma = text.find(',', start);
+        if (comma == std::string::npos) usage("field needs NAME,TYPE,LENGTH,FORMAT: " + text);
+        parts.push_back(text.substr(start, comma - start));
         start = comma + 1;
     }
-    parts.push_back(spec.substr(start));
+    parts.push_back(text.substr(start));
     UserFieldDSC field{};
     std::snprintf(field.FieldName, sizeof field.FieldName, "%s", parts[0].c_str());
     field.FieldType = type_code(parts[1]);
     field.FieldLength = std::atoi(parts[2].c_str());
-    if (field.FieldLength <= 0) usage("bad field length in " + spec);
+    if (field.FieldLength <= 0) usage("bad field length in " + text);
     field.FieldOffset = offset;
     field.EditFlag = 1;
     std::snprintf(field.FormatString, sizeof field.FormatString, "%s", parts[3].c_str());

@@ -20,14 +20,14 @@ LocalDatabase::LocalDatabase(const std::vector<FieldSpec>& fields)
     info_->TimeLastArchiv = info_->TimeLastDetail = info_->TimeLastTag = info_->TimeLastTrend = GetNan();
 
     int offset = 0;
-    for (const FieldSpec& spec : fields) {
+    for (const FieldSpec& wanted : fields) {
         UserFieldDSC& d = info_->UserFieldDsc[info_->UserFieldCount++];
-        std::snprintf(d.FieldName, sizeof d.FieldName, "%s", spec.name.c_str());
-        d.FieldType = spec.type;
-        d.FieldLength = spec.length;
+        std::snprintf(d.FieldName, sizeof d.FieldName, "%s", wanted.name.c_str());
+        d.FieldType = wanted.type;
+        d.FieldLength = wanted.length;
         d.FieldOffset = offset;
-        std::snprintf(d.FormatString, sizeof d.FormatString, "%s", spec.format.c_str());
-        offset += spec.length;
+        std::snprintf(d.FormatString, sizeof d.FormatString, "%s", wanted.format.c_str());
+        offset += wanted.length;
     }
     info_->UserFieldRecLen = offset;
     user_fields_.assign(static_cast<size_t>(QX_TAG_RECORDS) * static_cast<size_t>(offset), 0);
