@@ -33,17 +33,8 @@ done
 # ---- Outside the namespace: build, then enter a private IPC namespace -------
 if [ -z "${QX_RUN_INNER:-}" ]; then
     if [ -z "${QX_BIN_DIR:-}" ]; then
-        packages=(cmake ninja-build g++ util-linux)
-        missing=()
-        for p in "${packages[@]}"; do
-            dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-        done
-        if ((${#missing[@]})); then
-            echo "== installing ${missing[*]}"
-            sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-            $sudo apt-get update -q
-            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-        fi
+        . "$here/scripts/ensure-packages.sh"
+        ensure_packages cmake ninja-build g++ util-linux
         build=${QX_RUN_BUILD:-$here/build-run}
         echo "== building the programs in $build"
         if [ ! -f "$build/build.ninja" ]; then

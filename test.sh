@@ -10,18 +10,9 @@ cd "$(dirname "$0")"
 jobs=${QX_JOBS:-$(nproc)}
 fuzz_seconds=${QX_FUZZ_SECONDS:-60}
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev util-linux socat procps tzdata)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "== installing ${missing[*]}"
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+. scripts/ensure-packages.sh
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
+    libbenchmark-dev util-linux tzdata
 
 echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
