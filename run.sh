@@ -71,6 +71,7 @@ fi
 config=$root/home/kwz/ra_vuvuvizi.ini
 # A chosen sandbox keeps its configuration (the data server writes the state back).
 [ -f "$config" ] || sed "s|@DIR_ARCHIV@|$archive|" "$here/tools/demo/ra_vuvuvizi.ini" >"$config"
+[ -f "$root/home/kwz/MS_TZInfo.ini" ] || cp "$here/tools/demo/MS_TZInfo.ini" "$root/home/kwz/MS_TZInfo.ini"
 log=$root/home/kwz/log
 
 pids=()
