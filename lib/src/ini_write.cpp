@@ -389,6 +389,14 @@ void refuse_name(const char* caller, const char* what, const char* name) {
     ux_print_moni("%s: %s zu lang: %.64s\n", caller, what, name);
 }
 
+// A line end inside a name or value would write lines of its own into the
+// file (a forged key or section) and could never be read back as written.
+bool accept_one_line(const char* caller, const char* what, const char* text) {
+    if (text == nullptr || std::strpbrk(text, "\r\n") == nullptr) return true;
+    ux_print_moni("%s: %s mit Zeilenende: %.64s\n", caller, what, text);
+    return false;
+}
+
 // Forms the section pattern; refuses, with a message, a missing section name
 // or one too long for the write buffers.
 bool accept_section(const char* caller, const char* section, const char* file, std::span<char> pattern) {
@@ -396,6 +404,7 @@ bool accept_section(const char* caller, const char* section, const char* file, s
         ux_print_moni("%s: keine Sektion: lpFileName=%s\n", caller, file);
         return false;
     }
+    if (!accept_one_line(caller, "Sektion", section)) return false;
     if (!form_section_pattern(section, pattern)) {
         refuse_name(caller, "Sektion", section);
         return false;
@@ -417,6 +426,9 @@ int WritePrivateProfileString(const char* lpAppName, const char* lpKeyName, cons
         refuse_name(kStringMessages.caller, "Key", lpKeyName);
         return 0;
     }
+    if (!accept_one_line(kStringMessages.caller, "Key", lpKeyName) ||
+        !accept_one_line(kStringMessages.caller, "Wert", lpString))
+        return 0;
     const Mode mode = lpKeyName == nullptr ? Mode::kDeleteSection
                       : lpString == nullptr ? Mode::kDeleteKey
                                             : Mode::kSetKey;

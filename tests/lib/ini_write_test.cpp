@@ -170,6 +170,26 @@ TEST_F(IniTest, NamesTooLongForTheWriteBuffersAreRefused) {
     EXPECT_EQ(WritePrivateProfileSection(std::string(177, 'S').c_str(), "", file.c_str()), 0);
 }
 
+TEST_F(IniTest, LineEndsInNamesOrValuesAreRefused) {
+    const std::string file = Ini("[A]\nx=1\ny=2\n");
+    struct Case { const char* section; const char* key; const char* value; };
+    const Case cases[] = {
+        {"A", "x", "5\n[B]\nforged=1"},
+        {"A", "x", "5\r"},
+        {"A", "x\nz", "5"},
+        {"A\n[B", "x", "5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string before = Content(file);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(WritePrivateProfileString(c.section, c.key, c.value, file.c_str()), 0);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("mit Zeilenende"), std::string::npos);
+        EXPECT_EQ(Content(file), before);
+    }
+    EXPECT_EQ(WritePrivateProfileSection("A\r", "x=1", file.c_str()), 0);
+}
+
 TEST_F(IniTest, AMissingLogDirectoryIsCreated) {
     std::filesystem::remove_all(sandbox_.path("/home/kwz/log"));
     const std::string file = Ini("[A]\nx=1\ny=2\n");
