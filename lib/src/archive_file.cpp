@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -198,12 +199,19 @@ int create_file(QXDB* db, short type, int n, const int32_t* tags, Layout layout)
     return result;
 }
 
-bool file_exists(const char* path) {
+bool file_exists(const QXDB& db) {
     struct stat st;
-    return stat(path, &st) == 0;
+    return stat_archive_file(db, st);
 }
 
 }  // namespace
+
+bool stat_archive_file(const QXDB& db, struct stat& st) {
+    // The open descriptor answers without walking the path on every step; a
+    // file removed under it has no link left and counts as missing.
+    if (db.fd > 0 && fstat(db.fd, &st) == 0) return st.st_nlink > 0;
+    return stat(db.Path, &st) == 0;
+}
 
 // ---- internal helpers -----------------------------------------------------
 
@@ -250,11 +258,57 @@ const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag) {
         std::bsearch(&tag, index.data(), index.size(), sizeof(ArchivIndexEntry), DBCompareTagList2));
 }
 
+namespace {
+
+// The data server writes steps of one tag list into the same open file again
+// and again.  The list that last matched a handle's row layout is kept, so the
+// next step is recognised by one contiguous comparison instead of a walk over
+// the index.  An entry is tied to the handle's index copy and forgotten when
+// the handle closes.
+struct RowLayoutMemo {
+    const QXDB* db = nullptr;
+    const ArchivIndexEntry* index = nullptr;
+    std::vector<int32_t> tags;
+};
+constexpr size_t kRowLayoutMemos = 4;  // one per archive kind
+
+std::array<RowLayoutMemo, kRowLayoutMemos>& row_layout_memos() {
+    thread_local std::array<RowLayoutMemo, kRowLayoutMemos> memos;
+    return memos;
+}
+
+RowLayoutMemo* row_layout_memo(const QXDB& db) {
+    for (RowLayoutMemo& memo : row_layout_memos())
+        if (memo.db == &db && memo.index == db.Index) return &memo;
+    return nullptr;
+}
+
+void remember_row_layout(const QXDB& db, const int32_t* tags, int n) {
+    auto& memos = row_layout_memos();
+    RowLayoutMemo* slot = nullptr;
+    for (RowLayoutMemo& memo : memos)
+        if (memo.db == &db || (slot == nullptr && memo.db == nullptr)) slot = &memo;
+    thread_local size_t next = 0;
+    if (slot == nullptr) slot = &memos[next++ % memos.size()];
+    slot->db = &db;
+    slot->index = db.Index;
+    slot->tags.assign(tags, tags + n);  // same length as last time: no allocation
+}
+
+void forget_row_layout(const QXDB& db) {
+    for (RowLayoutMemo& memo : row_layout_memos())
+        if (memo.db == &db) memo = RowLayoutMemo{};
+}
+
+}  // namespace
+
 bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n) {
     const auto index = index_entries(db);
     if (n != g.ntags || index.size() != size_t(n)) return false;
-    // Runs on every step of the data server: differences are gathered
-    // branch-free and looked at once per block, so the loop stays tight.
+    if (const RowLayoutMemo* memo = row_layout_memo(db);
+        memo != nullptr && memo->tags.size() == size_t(n) && std::memcmp(memo->tags.data(), tags, 4 * size_t(n)) == 0)
+        return true;
+    // Differences are gathered branch-free and looked at once per block.
     // Offsets fit 32 bits: files never reach 4 GiB.
     const ArchivIndexEntry* entry = index.data();
     uint32_t diff = 0;
@@ -263,7 +317,13 @@ bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, 
         diff |= (entry[j].TagNr ^ uint32_t(tags[j])) | (entry[j].Offset ^ expected);
         if ((j & 255) == 255 && diff != 0) return false;
     }
-    return diff == 0;
+    if (diff != 0) return false;
+    try {
+        remember_row_layout(db, tags, n);
+    } catch (const std::bad_alloc&) {
+        forget_row_layout(db);  // only the shortcut is lost
+    }
+    return true;
 }
 
 int64_t time_major_column(const ArchivIndexEntry& entry, const Geometry& g) {
@@ -390,6 +450,7 @@ int UnmapViewOfFile2(int fd, uint32_t offset, void* buffer, uint32_t size, int w
 }
 
 int QXDBOpen2(QXDB* db) {
+    forget_row_layout(*db);
     if (db->fd <= 0) {
         db->fd = open(db->Path, O_RDWR | O_CLOEXEC);
         // A reader may lack write access; it can still read the file.
@@ -430,6 +491,7 @@ int QXDBOpen2(QXDB* db) {
 }
 
 void QXDBClose2(QXDB* db, int writeBack) {
+    forget_row_layout(*db);
     UnmapViewOfFile2(db->fd, db->HeaderOffset, db->Header, db->HeaderSize, writeBack);
     UnmapViewOfFile2(db->fd, db->IndexOffset, db->Index, db->IndexSize, writeBack);
     db->Header = nullptr;
@@ -459,7 +521,7 @@ int QXDBExtendSortTime(QXDB* db, const VelmoSystem* sys, short kind, int nTags, 
 
 int qx::archive::extend_sort_time(QXDB* db, const VelmoSystem* sys, short kind, int nTags, const int32_t* tagNrs,
                                   double time, bool* whole_row) {
-    if (!file_exists(db->Path)) {
+    if (!file_exists(*db)) {
         QXDBClose2(db, 0);
         const int result = QXDBCreateSortTime(db, kind, nTags, tagNrs);
         if (result < 0) log_error("ERROR: QXDBExtend: QXDBCreate: nRet=%d", result);
@@ -551,7 +613,7 @@ int qx::archive::extend_sort_time(QXDB* db, const VelmoSystem* sys, short kind, 
 extern "C" {
 
 int QXDBExtendSortTags(QXDB* db, short typeCode, int nTags, const int32_t* tagNrs) {
-    if (!file_exists(db->Path)) {
+    if (!file_exists(*db)) {
         QXDBClose2(db, 0);
         const int result = QXDBCreateSortTags(db, typeCode, nTags, tagNrs);
         if (result < 0) ux_print_moni("ERROR: QXDBExtend: QXDBCreate: nRet=%d", result);

@@ -3,6 +3,8 @@
 // lookup and the logging channel.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -51,6 +53,10 @@ const ArchivIndexEntry* find_entry(const QXDB& db, int32_t tag);
 // entries lie side by side as in a time-major row: a step of such a list
 // replaces whole rows.
 bool matches_row_layout(const QXDB& db, const Geometry& g, const int32_t* tags, int n);
+
+// The state of the file a handle names: through its descriptor while open,
+// else by path.  False when there is no such file (or it was removed).
+bool stat_archive_file(const QXDB& db, struct stat& st);
 
 // QXDBExtendSortTime that also tells whether the file's rows are exactly the
 // given tag list (*whole_row), so the slot writer need not check it again.

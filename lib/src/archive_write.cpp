@@ -28,7 +28,7 @@ std::vector<uint8_t>& row_buffer(size_t size) {
 // header and one entry, and open with its views.  False means write nothing.
 bool prepare_file(QXDB* db, bool log_to_queue) {
     struct stat st;
-    if (stat(db->Path, &st) != 0) {
+    if (!stat_archive_file(*db, st)) {
         if (log_to_queue)
             log_error("ERROR: WriteArchivIntern: Archiv-Datei nicht gefunden: %s", db->Path);
         else

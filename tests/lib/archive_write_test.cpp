@@ -63,6 +63,30 @@ TEST_F(ArchiveTest, PartialRepeatedAndDuplicateStepsKeepTheRightValues) {
     EXPECT_TRUE(std::isnan(Slot(bytes, 3, 40, 0)));
 }
 
+// The writer remembers the tag list that last filled a whole row of an open
+// file.  When the handle moves on to another file with as many tags but other
+// ones, that list must not pass for its row: the file is extended instead.
+TEST_F(ArchiveTest, AWholeRowListIsCheckedAgainInTheNextFile) {
+    QXDB other{};
+    const int32_t next_day_tags[] = {1, 2, 4};
+    const double next_day_values[] = {1, 2, 4};
+    ASSERT_EQ(WriteArchivQX2(&other, Jul(2024, 3, 16, 0, 0), 3, &sys_, next_day_tags, next_day_values), 0);
+    QXDBClose2(&other, 0);
+
+    QXDB db{};
+    const int32_t tags[] = {1, 2, 3};
+    const double values[] = {11, 12, 13};
+    ASSERT_EQ(WriteArchivQX2(&db, Jul(2024, 3, 15, 23, 30), 3, &sys_, tags, values), 0);
+    ASSERT_EQ(WriteArchivQX2(&db, Jul(2024, 3, 15, 23, 45), 3, &sys_, tags, values), 0);
+    ASSERT_EQ(WriteArchivQX2(&db, Jul(2024, 3, 16, 0, 15), 3, &sys_, tags, values), 0);
+    QXDBClose2(&db, 0);
+    const std::string bytes = Bytes("20240316.DATA");
+    ASSERT_EQ(U32(bytes, 8), 4u) << "tag 3 joins the next day's file";
+    EXPECT_EQ(Slot(bytes, 4, 0, 3), 4);   // tag 4 keeps its value of 00:00
+    EXPECT_EQ(Slot(bytes, 4, 1, 2), 13);  // tag 3 of 00:15 in its own column
+    EXPECT_TRUE(std::isnan(Slot(bytes, 4, 1, 3)));
+}
+
 TEST_F(ArchiveTest, StatusAndDetailWritersUseTheirFiles) {
     const int32_t tags[] = {5};
     const uint32_t words[] = {0x4000};
