@@ -35,16 +35,17 @@ if [ "$fuzz_seconds" -gt 0 ]; then
         [ -x "$fuzzer" ] || continue
         name=$(basename "$fuzzer")
         corpus=$(mktemp -d)
+        scratch=$(mktemp -d)  # the fuzzer's own files, gone with it
         [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
         echo "== fuzz $name for ${fuzz_seconds}s"
-        if ! "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix="build-fuzz/$name-" \
+        if ! TMPDIR=$scratch "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 -artifact_prefix="build-fuzz/$name-" \
                 "$corpus" >"build-fuzz/$name.log" 2>&1; then
             tail -n 60 "build-fuzz/$name.log"
             echo "fuzzer $name found a fault (input saved as build-fuzz/$name-*)"
-            rm -rf "$corpus"
+            rm -rf "$corpus" "$scratch"
             exit 1
         fi
-        rm -rf "$corpus"
+        rm -rf "$corpus" "$scratch"
         tail -n 2 "build-fuzz/$name.log"
     done
 fi

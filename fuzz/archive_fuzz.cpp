@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "archive_message.hpp"
@@ -35,8 +36,10 @@ void WriteInput(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char pattern[] = "/tmp/qx-archive-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
+    // Below TMPDIR when set: the fuzzer ends without cleaning up, so the
+    // test command gives it a directory of its own and removes that.
+    std::string pattern = (std::filesystem::temp_directory_path() / "qx-archive-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
     g_dir = pattern;
     g_day_file = g_dir + "/20240315.DATA";
     time_velmo tv{2024, 3, 15, 0, 0, 0};
