@@ -6,50 +6,21 @@
 
 #include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <memory>
 #include <string>
 
-#include "attach_state.hpp"
-#include "process.hpp"
+#include "calc_server_fixture.hpp"
 #include "qx.h"
-#include "sandbox.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
-
-const fs::path kServer = fs::path(QX_BINARY_DIR) / "datasrv" / "qx_datasrv";
-const fs::path kCore = fs::path(QX_BINARY_DIR) / "calc" / "qx_calc";
 
 constexpr int kInputRaw = 10, kOutputRaw = 11;
 constexpr int kScaled = 1, kSwitch = 2, kCounter = 3;
 
-class CalcFormulasSystemTest : public ::testing::Test {
+class CalcFormulasSystemTest : public qx_test::CalcServerTest {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(qx_test::EnterPrivateIpcNamespace());
-        const fs::path archive = sandbox_.root() / "archiv";
-        fs::create_directories(archive);
-        std::string config = qx_test::ReadFile(qx_test::DataFile("calc_formulas/ra_vuvuvizi.ini"));
-        const std::string marker = "@DIR_ARCHIV@";
-        config.replace(config.find(marker), marker.size(), archive.string());
-        qx_test::WriteFile(sandbox_.path(QX_CONFIG_FILE), config);
-
-        server_ = std::make_unique<qx_test::Process>(kServer);
-        ASSERT_TRUE(server_->WaitForStdout("SHM_DATA: Server bereit", 20s))
-            << "stdout:\n" << server_->Stdout() << "\nstderr:\n" << server_->Stderr();
-        ASSERT_EQ(QXInit(0, nullptr, 0, nullptr, &sys_, &roh_, &tags_), 1);
-    }
-
-    void TearDown() override {
-        if (core_ != nullptr && sys_ != nullptr) {
-            // Stop ends the core's loop; it must leave on its own.
-            qx::attach_state().info->Stop = 1;
-            EXPECT_TRUE(core_->WaitFor(10s).has_value()) << "qx_calc did not end on Stop";
-        }
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartServer("calc_formulas/ra_vuvuvizi.ini")); }
 
     void SetInput(double value) {
         Rohwerte& raw = roh_[kInputRaw];
@@ -64,19 +35,12 @@ protected:
     bool Becomes(double expected, Read read) {
         return qx_test::WaitUntil([&] { return read() == expected; }, 15s);
     }
-
-    qx_test::Sandbox sandbox_;
-    std::unique_ptr<qx_test::Process> server_;
-    std::unique_ptr<qx_test::Process> core_;  // ends before the server and the sandbox
-    VelmoSystem* sys_ = nullptr;
-    Rohwerte* roh_ = nullptr;
-    Tags* tags_ = nullptr;
 };
 
 TEST_F(CalcFormulasSystemTest, ScaledRawValueDrivesTheSwitchOutput) {
     SetInput(2.0);  // scaled: 2 x 2.5 + 1 = 6, below the switch's lower threshold 10
     roh_[kOutputRaw].Ist = -1.0;
-    core_ = std::make_unique<qx_test::Process>(kCore);
+    StartCore();
 
     ASSERT_TRUE(Becomes(6.0, [&] { return tags_[kScaled].Ist; }))
         << "scaled value " << tags_[kScaled].Ist << "\n" << core_->Stdout();

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "attach_state.hpp"
+#include "calc_server_fixture.hpp"
 #include "link_write.hpp"
 #include "process.hpp"
 #include "qx.h"
@@ -26,8 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const fs::path kServer = fs::path(QX_BINARY_DIR) / "datasrv" / "qx_datasrv";
-const fs::path kCore = fs::path(QX_BINARY_DIR) / "calc" / "qx_calc";
 const fs::path kInspect = fs::path(QX_BINARY_DIR) / "tools" / "qx_inspect";
 
 constexpr int kInter = 3;  // Inter of the fixture
@@ -89,35 +87,17 @@ struct ArchiveRows {
     }
 };
 
-class CalcSystemTest : public ::testing::Test {
+class CalcSystemTest : public qx_test::CalcServerTest {
 protected:
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(qx_test::EnterPrivateIpcNamespace());
-        const fs::path archive = sandbox_.root() / "archiv";
-        fs::create_directories(archive);
-        std::string config = qx_test::ReadFile(qx_test::DataFile("calc_system/ra_vuvuvizi.ini"));
-        const std::string marker = "@DIR_ARCHIV@";
-        config.replace(config.find(marker), marker.size(), archive.string());
-        qx_test::WriteFile(sandbox_.path(QX_CONFIG_FILE), config);
-
-        server_ = std::make_unique<qx_test::Process>(kServer);
-        ASSERT_TRUE(server_->WaitForStdout("Server bereit", 20s))
-            << "stdout:\n" << server_->Stdout() << "\nstderr:\n" << server_->Stderr();
-        ASSERT_EQ(QXInit(0, nullptr, 0, nullptr, &sys_, &roh_, &tags_), 1);
+        ASSERT_NO_FATAL_FAILURE(StartServer("calc_system/ra_vuvuvizi.ini"));
         ASSERT_EQ(sys_->takt, 1);
         ASSERT_EQ(sys_->inter, kInter);
 
-        core_ = std::make_unique<qx_test::Process>(kCore);
+        StartCore();
         ASSERT_TRUE(core_->WaitForStdout("SCHED_SETSCHEDULER", 20s))
             << "stdout:\n" << core_->Stdout() << "\nstderr:\n" << core_->Stderr();
         ASSERT_NO_FATAL_FAILURE(WaitCycles(1));
-    }
-
-    // Both programs are killed by their destructors when a test ends early;
-    // the core goes first, then the server, then the sandbox.
-    void TearDown() override {
-        core_.reset();
-        server_.reset();
     }
 
     void WriteRaw(int slot, double value, uint32_t status = 0, int validity = 0) {
@@ -158,12 +138,6 @@ protected:
         return rows;
     }
 
-    qx_test::Sandbox sandbox_;
-    std::unique_ptr<qx_test::Process> server_;
-    std::unique_ptr<qx_test::Process> core_;
-    VelmoSystem* sys_ = nullptr;
-    Rohwerte* roh_ = nullptr;
-    Tags* tags_ = nullptr;
 };
 
 TEST_F(CalcSystemTest, CycleCopiesScalesComputesAndLetsRawValuesExpire) {
