@@ -129,7 +129,6 @@ Database& Db() {
 double g_cycle_ns = 0;
 double g_copy_ns = 0;
 
-
 void BM_CopyTagTable(benchmark::State& state) {
     Database& db = Db();
     std::vector<Tags> copy(db.tags.size());

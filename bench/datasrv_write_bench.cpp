@@ -96,7 +96,6 @@ int WriteStep(Setup& s, int i) {
     return datasrv::HandleArchiveMessage(g_handles, QX_ARCHIV_VALUES, s.body);
 }
 
-
 double g_bare_ns = 0;
 double g_server_ns = 0;
 
